@@ -1,0 +1,36 @@
+// sim_backend.h - the port backend that wires the driver to an in-process simulated board.
+#pragma once
+
+#include "port_io.h"
+#include "sim_board.h"
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class SimPortBackend final : public PortBackend {
+public:
+  explicit SimPortBackend(std::shared_ptr<SimBoard> board) : board_(std::move(board)) {}
+
+  std::string_view name() const override { return "sim"; }
+  bool start(std::string &) override { return true; }
+  void stop() override {}
+  bool read(std::uint16_t address, std::uint8_t &value) override {
+    return board_->read(address, value);
+  }
+  void write(std::uint16_t address, std::uint8_t value) override { board_->write(address, value); }
+
+  SimBoard &board() { return *board_; }
+
+private:
+  std::shared_ptr<SimBoard> board_;
+};
+
+// A sim backend configured from KDX620_SIM, or nullptr with `error` set when that is malformed.
+std::unique_ptr<PortBackend> makeSimBackendFromEnvironment(std::string &error);
+
+// The board behind the installed backend, or nullptr when the backend is not the simulation.
+SimBoard *activeSimBoard();
+
+} // namespace platform
