@@ -1,0 +1,60 @@
+// port_io_test.cpp - choosing the port backend by option, environment or default.
+#include "platform/port_io.h"
+#include "platform/sim_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+class BackendChoice : public ::testing::Test {
+protected:
+  void TearDown() override {
+    unsetenv("KDX620_IO");
+    unsetenv("KDX620_SIM");
+    platform::installPortBackend(nullptr);
+  }
+};
+
+TEST_F(BackendChoice, CommandLineBeatsEnvironmentWhichBeatsTheDefault) {
+  EXPECT_EQ(platform::chosenPortBackendName(std::nullopt), "sim");
+  setenv("KDX620_IO", "ppdev", 1);
+  EXPECT_EQ(platform::chosenPortBackendName(std::nullopt), "ppdev");
+  EXPECT_EQ(platform::chosenPortBackendName("direct"), "direct");
+}
+
+TEST_F(BackendChoice, UnknownNameIsAnErrorListingTheValidNames) {
+  const auto error = platform::selectPortBackend("parport9");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("\"parport9\""), std::string::npos) << *error;
+  EXPECT_NE(error->find("sim"), std::string::npos) << *error;
+  EXPECT_EQ(platform::portBackend(), nullptr);
+}
+
+TEST_F(BackendChoice, SimBackendTakesItsBoardFromKdx620Sim) {
+  setenv("KDX620_SIM", "base=0x378,e1=0", 1);
+  ASSERT_FALSE(platform::selectPortBackend("sim").has_value());
+  ASSERT_NE(platform::activeSimBoard(), nullptr);
+  EXPECT_EQ(platform::activeSimBoard()->config().base, 0x378);
+  EXPECT_FALSE(platform::activeSimBoard()->e1());
+}
+
+TEST_F(BackendChoice, MalformedKdx620SimIsReportedAndSelectsNothing) {
+  setenv("KDX620_SIM", "wiring=star", 1);
+  const auto error = platform::selectPortBackend("sim");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("wiring"), std::string::npos) << *error;
+  EXPECT_EQ(platform::portBackend(), nullptr);
+}
+
+TEST_F(BackendChoice, PortOperationsWithoutABackendFailQuietly) {
+  std::uint32_t value = 7;
+  EXPECT_FALSE(platform::portInitialize());
+  EXPECT_FALSE(platform::portStartFailure().empty());
+  EXPECT_FALSE(platform::portRead(0x378, value));
+  EXPECT_EQ(value, 7U);
+  platform::portWrite(0x378, 1);
+}
+
+} // namespace
