@@ -11,6 +11,9 @@ namespace lpt {
 // Axis indices into phaseIndex, clockBit and dirBit.
 enum Axis : std::uint8_t { xAxis = 0, yAxis = 1, zAxis = 2 };
 
+// Axis select bits 6-7 of the latch byte: 00 x, 01 y, 10 z (11 addresses no latch).
+inline constexpr std::uint32_t kAxisSelect[3] = {0x00, 0x40, 0x80};
+
 // The driver state record: ten one-byte switches and indices. A switch is on when non-zero;
 // setters store the byte they are given.
 struct LptStateRecord {
@@ -61,6 +64,59 @@ void WriteLatched(std::uint32_t value);
 void SetAxisBits(std::uint8_t variant);
 void SetSchrittbetrieb(std::int32_t stepMode, std::int32_t level);
 void OutputRuhestrom(std::uint8_t zFlag);
+
+// Switch inputs and waits.
+bool RefInputActive();
+void WaitForE1(std::uint8_t enabled);
+void WaitInputSettle(std::int32_t count);
+
+// One axis of a vector move: its direction and the magnitude of its step count.
+struct AxisMotion {
+  Axis axis;
+  bool forward;
+  std::uint32_t count;
+};
+
+// A vector move prepared for stepping: the lead axis steps every period, the second and third
+// when their accumulators overflow; frequencies and ramp clamped, the ramp computed.
+// When leadCount is 0 nothing past the axes is filled in.
+struct VektorPlan {
+  AxisMotion lead;
+  AxisMotion second;
+  AxisMotion third;
+  std::uint32_t leadCount; // N
+  std::int32_t startFreq;
+  std::int32_t arbeitsFreq;
+  std::int32_t rampenLaenge;
+  std::uint32_t rampSteps;
+  double Steilheit;
+};
+
+VektorPlan PlanVektorfahrt(std::int32_t xStep, std::int32_t yStep, std::int32_t zStep,
+                           std::int32_t startFreq, std::int32_t arbeitsFreq,
+                           std::int32_t rampenLaenge);
+// The frequency of the step after the one that left `SAkku` lead steps to go.
+double NextStepFrequency(const VektorPlan &plan, std::uint32_t SAkku, double aktFreq);
+// Counter ticks of one step at `aktFreq`.
+std::int32_t StepPeriod(double aktFreq);
+
+// Calls visit(aktFreq) for every lead step the plan makes when nothing stops it, in order.
+template <typename Visit> void ForEachPlannedStep(const VektorPlan &plan, Visit visit) {
+  double aktFreq = plan.startFreq;
+  for (std::uint32_t SAkku = plan.leadCount; SAkku > 0;) {
+    visit(aktFreq);
+    --SAkku;
+    aktFreq = NextStepFrequency(plan, SAkku, aktFreq);
+  }
+}
+
+// Moves the three axes together by their signed step counts; returns 0.
+std::uint8_t Vektorfahrt(std::uint8_t outputMode, std::int32_t xStep, std::int32_t yStep,
+                         std::int32_t zStep, std::int32_t startFreq, std::int32_t arbeitsFreq,
+                         std::int32_t rampenLaenge);
+// Homes one axis ('x', 'y', 'z', either case) against the reference switch.
+void Referenzfahrt(std::uint8_t outputMode, char axis, std::int32_t refOffset,
+                   std::int32_t startFreq, std::int32_t refFreq, std::int32_t rampenLaenge);
 
 // Diagnostic trace: "ausgabe.txt" in the current directory, written only while traceOn is on.
 extern std::ofstream traceStream;

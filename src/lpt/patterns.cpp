@@ -62,9 +62,6 @@ constexpr StepModeTable kFullStep = {
       {0x0D, 0x09, 0x29, 0x2D, 0, 0, 0, 0}}},
 };
 
-// Axis select bits of the latch byte.
-constexpr std::uint32_t kSelect[3] = {0x00, 0x40, 0x80};
-
 void LoadStepMode(const StepModeTable &table, std::int32_t level) {
   maxPhase = table.maxPhase;
   std::copy(table.run.begin(), table.run.end(), runPattern);
@@ -80,7 +77,7 @@ void LoadStepMode(const StepModeTable &table, std::int32_t level) {
 void LatchHoldPattern(Axis axis) {
   // Indices stay within 0-7 (a step brings any index back to 0..maxPhase); the mask only
   // keeps a corrupted index from reading beyond the table.
-  lastOutValue = holdPattern[LptState.phaseIndex[axis] & 7U] + kSelect[axis];
+  lastOutValue = holdPattern[LptState.phaseIndex[axis] & 7U] + kAxisSelect[axis];
   WriteLatched(lastOutValue);
 }
 
