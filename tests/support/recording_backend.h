@@ -6,6 +6,7 @@
 #include "platform/sim_board.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ public:
   void stop() override { ++stops; }
   bool read(std::uint16_t address, std::uint8_t &value) override {
     const bool ok = board_->read(address, value);
+    ++reads;
+    if (onRead) {
+      onRead(reads);
+    }
     if (recording) {
       accesses.push_back({PortAccess::Kind::read, address, ok ? value : std::uint8_t{0}, ok,
                           platform::counter().peek()});
@@ -65,7 +70,9 @@ public:
     return count;
   }
 
-  std::string startFailure; // non-empty: start() fails with this reason
+  std::string startFailure;                           // non-empty: start() fails with this reason
+  std::function<void(std::size_t readsSoFar)> onRead; // lets a test change the board mid-wait
+  std::size_t reads = 0;
   bool recording = true;
   int stops = 0;
   std::vector<PortAccess> accesses;
