@@ -1,4 +1,5 @@
-// error_box.cpp - default error box on stderr, replaceable by the window or a test.
+// error_box.cpp - default error box and notices on stderr, replaceable by the window or a
+// test; error boxes raised on a worker are kept for the waiting thread.
 #include "error_box.h"
 
 #include <cstdio>
@@ -12,19 +13,55 @@ void writeToStandardError(std::string_view text) {
   std::fputs(line.c_str(), stderr);
 }
 
+void noticeToStandardError(std::string_view text) {
+  const std::string line = "kdx620: " + std::string(text) + "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
 ErrorBoxHandler &handler() {
   static ErrorBoxHandler current = writeToStandardError;
   return current;
 }
 
+ErrorBoxHandler &noticeHandler() {
+  static ErrorBoxHandler current = noticeToStandardError;
+  return current;
+}
+
+// Where error boxes raised on this thread are kept, if anywhere.
+thread_local std::vector<std::string> *deferredOnThisThread = nullptr;
+
 } // namespace
 
 void showErrorBox(std::string_view text) {
+  if (deferredOnThisThread) {
+    deferredOnThisThread->emplace_back(text);
+    return;
+  }
   handler()(text);
 }
 
 void setErrorBoxHandler(ErrorBoxHandler replacement) {
   handler() = replacement ? std::move(replacement) : ErrorBoxHandler(writeToStandardError);
+}
+
+void DeferredErrorBoxes::captureThisThread() {
+  deferredOnThisThread = &texts_;
+}
+
+void DeferredErrorBoxes::show() {
+  for (const auto &text : texts_) {
+    showErrorBox(text);
+  }
+  texts_.clear();
+}
+
+void notifyOperator(std::string_view text) {
+  noticeHandler()(text);
+}
+
+void setNoticeHandler(ErrorBoxHandler replacement) {
+  noticeHandler() = replacement ? std::move(replacement) : ErrorBoxHandler(noticeToStandardError);
 }
 
 } // namespace platform

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -15,5 +17,23 @@ void showErrorBox(std::string_view text);
 // Replaces the box: the window installs its modal box, tests capture the texts.
 // An empty handler restores the default, which writes "F E H L E R: " and the text to stderr.
 void setErrorBoxHandler(ErrorBoxHandler handler);
+
+// Error boxes raised on a worker thread while the thread that started it waits: kept here and
+// shown by the waiting thread once the worker is done, so neither ever waits on the other.
+class DeferredErrorBoxes {
+public:
+  // From now on, error boxes raised on the calling thread are kept here.
+  void captureThisThread();
+  // Shows the kept boxes on the calling thread, in the order they were raised.
+  void show();
+
+private:
+  std::vector<std::string> texts_;
+};
+
+// A one-line notice to the operator that is not an error (priority, throttling). The default
+// writes "kdx620: " and the text to stderr; the window shows it in its status line.
+void notifyOperator(std::string_view text);
+void setNoticeHandler(ErrorBoxHandler handler);
 
 } // namespace platform
