@@ -8,8 +8,10 @@
 // clock edge, on CLOCK_MONOTONIC.
 #include "lpt/lpt.h"
 #include "lpt/lpt_testing.h"
+#include "lptt/lptt.h"
 #include "platform/counter.h"
 #include "platform/sim_backend.h"
+#include "platform/thread.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -122,15 +124,17 @@ Figures Evaluate(const std::vector<std::int64_t> &planned, const std::vector<std
   return figures;
 }
 
+// Our way: the move on a motion worker, every step a busy wait on the counter.
 Figures RunBusyWait(const Scenario &scenario) {
   const auto board = FreshBoard(scenario);
   const auto plan = lpt::PlanVektorfahrt(scenario.x, scenario.y, scenario.z, scenario.startFreq,
                                          scenario.arbeitsFreq, scenario.rampenLaenge);
-  const std::int64_t start = platform::readCounter();
-  lpt::Vektorfahrt(scenario.outputMode, scenario.x, scenario.y, scenario.z, scenario.startFreq,
-                   scenario.arbeitsFreq, scenario.rampenLaenge);
-  const std::int64_t end = platform::readCounter();
-  return Evaluate(PlannedPeriods(plan), LeadStepTimes(*board, plan.lead.axis), end - start);
+  lptt::RunVektorfahrt(scenario.outputMode, scenario.x, scenario.y, scenario.z, scenario.startFreq,
+                       scenario.arbeitsFreq, scenario.rampenLaenge);
+  const auto times = LeadStepTimes(*board, plan.lead.axis);
+  const auto planned = PlannedPeriods(plan);
+  const std::int64_t lastPeriod = planned.empty() ? 0 : planned.back();
+  return Evaluate(planned, times, times.empty() ? 0 : times.back() - times.front() + lastPeriod);
 }
 
 // One step of every axis that has one due, as a periodic generator's output stage does it.
@@ -152,18 +156,18 @@ void PeriodicStep(const Scenario &scenario, std::uint32_t step) {
 
 // The periodic way: a thread woken every 25 us decides at each tick whether a step is due
 // (its planned time from the start has come) and then makes it.
-Figures RunPeriodic(const Scenario &scenario) {
-  const auto board = FreshBoard(scenario);
-  const auto plan = lpt::PlanVektorfahrt(scenario.x, scenario.y, scenario.z, scenario.startFreq,
-                                         scenario.arbeitsFreq, scenario.rampenLaenge);
-  const auto planned = PlannedPeriods(plan);
-  std::int64_t measured = 0;
-  std::thread base([&] {
+class PeriodicGenerator final : public platform::Thread {
+public:
+  PeriodicGenerator(const Scenario &scenario, const std::vector<std::int64_t> &planned)
+      : scenario_(scenario), planned_(planned) {}
+
+protected:
+  void Execute() override {
     timespec wake{};
     clock_gettime(CLOCK_MONOTONIC, &wake);
     const std::int64_t start = platform::readCounter();
     std::int64_t due = 0;
-    for (std::uint32_t step = 0; step < planned.size();) {
+    for (std::uint32_t step = 0; step < planned_.size();) {
       wake.tv_nsec += kBasePeriodNs;
       if (wake.tv_nsec >= 1'000'000'000) {
         wake.tv_nsec -= 1'000'000'000;
@@ -171,21 +175,48 @@ Figures RunPeriodic(const Scenario &scenario) {
       }
       clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
       if (platform::readCounter() - start >= due) {
-        PeriodicStep(scenario, step);
-        due += planned[step++];
+        PeriodicStep(scenario_, step);
+        due += planned_[step++];
       }
     }
-    measured = platform::readCounter() - start;
-  });
-  base.join();
-  return Evaluate(planned, LeadStepTimes(*board, plan.lead.axis), measured);
+  }
+
+private:
+  const Scenario &scenario_;
+  const std::vector<std::int64_t> &planned_;
+};
+
+Figures RunPeriodic(const Scenario &scenario) {
+  const auto board = FreshBoard(scenario);
+  const auto plan = lpt::PlanVektorfahrt(scenario.x, scenario.y, scenario.z, scenario.startFreq,
+                                         scenario.arbeitsFreq, scenario.rampenLaenge);
+  const auto planned = PlannedPeriods(plan);
+  PeriodicGenerator generator(scenario, planned);
+  generator.setPriority(platform::ThreadPriority::timeCritical);
+  generator.resume();
+  generator.join();
+  const auto times = LeadStepTimes(*board, plan.lead.axis);
+  return Evaluate(planned, times,
+                  times.empty() ? 0 : times.back() - times.front() + planned.back());
+}
+
+// The largest gap between two steps of a long steady move: where a pause of the thread shows.
+double LargestGapMs(const Scenario &scenario) {
+  const auto board = FreshBoard(scenario);
+  lptt::RunVektorfahrt(scenario.outputMode, scenario.x, scenario.y, scenario.z, scenario.startFreq,
+                       scenario.arbeitsFreq, scenario.rampenLaenge);
+  const auto times = LeadStepTimes(*board, lpt::xAxis);
+  std::int64_t largest = 0;
+  for (std::size_t k = 1; k < times.size(); ++k) {
+    largest = std::max(largest, times[k] - times[k - 1]);
+  }
+  return static_cast<double>(largest) / 1e6;
 }
 
 void PrintRow(const char *name, const char *how, const Figures &f) {
-  std::printf(
-      "| %-26s | %-10s | %6u | %9.1f | %9.1f | %6.4f | %7.2f | %7.2f | %7.2f | %8.2f | %5u |\n",
-      name, how, f.steps, f.plannedMs, f.measuredMs, f.measuredMs / f.plannedMs, f.medianUs,
-      f.p99Us, f.p999Us, f.maxUs, f.lateByAPeriod);
+  std::printf("| %s | %s | %u | %.1f | %.1f | %.4f | %.2f | %.2f | %.2f | %.2f | %u |\n", name, how,
+              f.steps, f.plannedMs, f.measuredMs, f.measuredMs / f.plannedMs, f.medianUs, f.p99Us,
+              f.p999Us, f.maxUs, f.lateByAPeriod);
 }
 
 std::string CpuModel() {
@@ -198,23 +229,45 @@ std::string CpuModel() {
   return "unknown CPU";
 }
 
+// 10 s of steady steps at 20000 steps/s, long enough for real-time throttling to show.
+constexpr Scenario kLongMove = {"10 s steady, phase", 0, 200000, 0, 0, 20000, 20000, 0, false};
+
+// Runs every scenario at one priority; returns whether it really got real-time priority.
+bool RunAtPriority(bool realTime) {
+  platform::allowRealTime(realTime);
+  const char *busy = realTime ? "busy-wait, FIFO" : "busy-wait, normal";
+  const char *periodic = realTime ? "periodic, FIFO" : "periodic, normal";
+  for (const auto &scenario : kScenarios) {
+    PrintRow(scenario.name, busy, RunBusyWait(scenario));
+    if (scenario.compareWithPeriodic) {
+      PrintRow(scenario.name, periodic, RunPeriodic(scenario));
+    }
+  }
+  return platform::realTimeState().granted;
+}
+
 } // namespace
 
 int main() {
   utsname system{};
   uname(&system);
-  std::printf("machine: %s, %u CPUs, Linux %s; worker at normal priority\n\n", CpuModel().c_str(),
+  std::printf("machine: %s, %u CPUs, Linux %s\n\n", CpuModel().c_str(),
               std::thread::hardware_concurrency(), system.release);
-  std::printf(
-      "| scenario                   | stepping   |  steps | planned ms | measured ms | ratio  | "
-      "median us | p99 us | p99.9 us | max us | late>1 period |\n");
+  std::printf("| scenario | stepping | steps | planned ms | measured ms | ratio | median us | "
+              "p99 us | p99.9 us | max us | late > 1 period |\n");
   std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-  for (const auto &scenario : kScenarios) {
-    PrintRow(scenario.name, "busy-wait", RunBusyWait(scenario));
-    if (scenario.compareWithPeriodic) {
-      PrintRow(scenario.name, "periodic", RunPeriodic(scenario));
-    }
-  }
+  RunAtPriority(false);
+  const bool granted = RunAtPriority(true);
+  const platform::RealTimeState realTime = platform::realTimeState();
+  std::printf("\nFIFO %s%s%s\n", granted ? "granted" : "refused", realTime.note.empty() ? "" : ": ",
+              realTime.note.c_str());
+
+  platform::allowRealTime(false);
+  const double normalGap = LargestGapMs(kLongMove);
+  platform::allowRealTime(true);
+  const double fifoGap = LargestGapMs(kLongMove);
+  std::printf("largest gap between two steps in %s: normal %.2f ms, FIFO %.2f ms\n", kLongMove.name,
+              normalGap, fifoGap);
   platform::installPortBackend(nullptr);
   return 0;
 }
