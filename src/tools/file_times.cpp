@@ -60,8 +60,8 @@ bool IsRegularFile(const struct stat &info) {
 // Stamps `name` in the folder behind `folderFd` if it is a regular file we may open for reading
 // and writing. The look before the open keeps us from opening devices or pipes at all; the look
 // after it checks what was really opened, in case the name was replaced in between. Symbolic
-// links are not followed. Linux files have no creation time that can be set, so access and modification time
-// carry the stamp.
+// links are not followed. Linux files have no creation time that can be set, so access and
+// modification time carry the stamp.
 void StampRegularFile(int folderFd, const char *name, const timespec (&times)[2]) {
   struct stat info {};
   if (fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !IsRegularFile(info)) {
