@@ -187,16 +187,19 @@ VektorPlan PlanVektorfahrt(std::int32_t xStep, std::int32_t yStep, std::int32_t 
 double NextStepFrequency(const VektorPlan &plan, std::uint32_t SAkku, double aktFreq) {
   // The sum is formed in extended precision and then stored as a double.
   if (plan.leadCount - plan.rampSteps <= SAkku) {
-    return static_cast<double>(static_cast<long double>(aktFreq) + plan.Steilheit);
+    return static_cast<double>(static_cast<long double>(aktFreq) +
+                               static_cast<long double>(plan.Steilheit));
   }
   if (SAkku <= plan.rampSteps) {
-    return static_cast<double>(static_cast<long double>(aktFreq) - plan.Steilheit);
+    return static_cast<double>(static_cast<long double>(aktFreq) -
+                               static_cast<long double>(plan.Steilheit));
   }
   return aktFreq;
 }
 
 std::int32_t StepPeriod(double aktFreq) {
-  const long double ticks = static_cast<long double>(counterFrequency) / aktFreq;
+  const long double ticks =
+      static_cast<long double>(counterFrequency) / static_cast<long double>(aktFreq);
   return static_cast<std::int32_t>(static_cast<std::int64_t>(ticks));
 }
 
