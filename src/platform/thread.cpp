@@ -73,8 +73,7 @@ std::string throttlingNote() {
     return {};
   }
   return "real-time throttling is on (kernel.sched_rt_runtime_us=" + std::to_string(runtime) +
-         "): a long fast move may stall for up to 50 ms each second; "
-         "set kernel.sched_rt_runtime_us=-1 to keep it running";
+         "): long moves may pause for 50 ms each second; set it to -1 to keep them running";
 }
 
 } // namespace

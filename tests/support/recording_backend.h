@@ -28,6 +28,9 @@ public:
 
   std::string_view name() const override { return "sim"; }
   bool start(std::string &reason) override {
+    if (onStart) {
+      onStart();
+    }
     reason = startFailure;
     return startFailure.empty();
   }
@@ -72,6 +75,7 @@ public:
 
   std::string startFailure;                           // non-empty: start() fails with this reason
   std::function<void(std::size_t readsSoFar)> onRead; // lets a test change the board mid-wait
+  std::function<void()> onStart;                       // sees what came before port access
   std::size_t reads = 0;
   bool recording = true;
   int stops = 0;
