@@ -1,6 +1,7 @@
 // port_io.cpp - backend registry and the four port operations the driver uses.
 #include "port_io.h"
 
+#include "ppdev_backend.h"
 #include "sim_backend.h"
 
 #include <cstdlib>
@@ -18,6 +19,7 @@ struct BackendEntry {
 const std::vector<BackendEntry> &backendTable() {
   static const std::vector<BackendEntry> table = {
       {"sim", [](std::string &error) { return makeSimBackendFromEnvironment(error); }},
+      {"ppdev", [](std::string &) { return std::make_unique<PpdevPortBackend>(); }},
   };
   return table;
 }
