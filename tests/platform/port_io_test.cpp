@@ -28,7 +28,7 @@ TEST_F(BackendChoice, UnknownNameIsAnErrorListingTheValidNames) {
   const auto error = platform::selectPortBackend("parport9");
   ASSERT_TRUE(error.has_value());
   EXPECT_NE(error->find("\"parport9\""), std::string::npos) << *error;
-  EXPECT_NE(error->find("valid names: sim, ppdev"), std::string::npos) << *error;
+  EXPECT_NE(error->find("valid names: sim, ppdev, direct"), std::string::npos) << *error;
   EXPECT_EQ(platform::portBackend(), nullptr);
 }
 
