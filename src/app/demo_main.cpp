@@ -40,7 +40,7 @@ void PrintBoard(const platform::SimBoard &board) {
 int main(int argc, char **argv) {
   CLI::App app{"kdx620 - stepper controller on the parallel port (start-up demo)"};
   std::optional<std::string> io;
-  app.add_option("--io", io, "port backend: sim (default, or KDX620_IO)");
+  app.add_option("--io", io, "port backend: sim (default), ppdev or direct; or KDX620_IO");
   CLI11_PARSE(app, argc, argv);
 
   const std::string backend = platform::chosenPortBackendName(io);
