@@ -20,8 +20,9 @@ inline std::string hexByte(unsigned value) {
   return text;
 }
 
-// The latched bytes in order (axis in bits 6-7, as on the data lines), the motors, the latches,
-// the data register and the two output pins the driver uses.
+// The latched bytes in order (axis in bits 6-7, as on the data lines), the motors' positions,
+// the clock edges counted (clock/direction drive), the latches, the data register and the two
+// output pins the driver uses.
 inline std::string boardSummary(const platform::SimBoard &board) {
   std::ostringstream text;
   text << "board latched";
@@ -30,8 +31,10 @@ inline std::string boardSummary(const platform::SimBoard &board) {
       text << ' ' << hexByte(static_cast<unsigned>(event.axis << 6) | event.value);
     }
   }
-  text << "\nboard position x=" << board.position(0) << " y=" << board.position(1)
-       << " z=" << board.position(2) << " lost=" << board.lostSteps() << '\n';
+  text << "\nboard motors x=" << board.motor(0).position() << " y=" << board.motor(1).position()
+       << " z=" << board.motor(2).position() << " lost=" << board.lostSteps() << '\n';
+  text << "board clocks x=" << board.clockSteps(0) << " y=" << board.clockSteps(1)
+       << " z=" << board.clockSteps(2) << '\n';
   text << "board latch x=" << hexByte(board.latch(0)) << " y=" << hexByte(board.latch(1))
        << " z=" << hexByte(board.latch(2)) << '\n';
   text << "board data=" << hexByte(board.dataRegister()) << " pin1=" << board.pinHigh(1)
