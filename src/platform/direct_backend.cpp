@@ -19,11 +19,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "error_box.h"
+#include "port_address.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -39,15 +39,8 @@
 namespace platform {
 namespace {
 
-constexpr std::uint16_t kRegisters = 3;     // data, status, control
-constexpr std::uint8_t kControlBits = 0x0F; // bit 5 would turn the data lines round
-constexpr unsigned kNobody = 65534;         // nobody and nogroup
-
-std::string hexAddress(std::uint16_t address) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%x", address);
-  return text;
-}
+constexpr std::uint16_t kRegisters = 3; // data, status, control
+constexpr unsigned kNobody = 65534;     // nobody and nogroup
 
 std::string executablePath() {
   std::error_code error;
@@ -166,14 +159,14 @@ public:
     }
     value = inb(address);
     if (isControl(address)) {
-      value &= kControlBits;
+      value &= kControlOutputs;
     }
     return true;
   }
 
   void write(std::uint16_t address, std::uint8_t value) override {
     if (reachable(address)) {
-      outb(isControl(address) ? value & kControlBits : value, address);
+      outb(isControl(address) ? value & kControlOutputs : value, address);
     }
   }
 

@@ -2,12 +2,12 @@
 #include "ppdev_backend.h"
 
 #include "error_box.h"
+#include "port_address.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <system_error>
@@ -23,17 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint8_t kControlBits =
-    0x0F; // all ppdev writes; bit 5 would turn the data lines round
-
 std::filesystem::path parportProcFolder(const fs::path &procRoot) {
   return procRoot / "sys" / "dev" / "parport";
-}
-
-std::string hexAddress(std::uint16_t address) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%x", address);
-  return text;
 }
 
 std::string portLabel(const ParportEntry &entry) {
@@ -163,7 +154,7 @@ public:
     if (reg == PortRegister::status) {
       return; // an input register
     }
-    unsigned char byte = reg == PortRegister::data ? value : value & kControlBits;
+    unsigned char byte = reg == PortRegister::data ? value : value & kControlOutputs;
     ::ioctl(fd_.get(), reg == PortRegister::data ? PPWDATA : PPWCONTROL, &byte);
   }
 

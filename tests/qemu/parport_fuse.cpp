@@ -6,6 +6,7 @@
 
 #include "board_summary.h"
 
+#include "platform/port_address.h"
 #include "platform/sim_board.h"
 
 #include <CLI/CLI.hpp>
@@ -25,8 +26,6 @@
 #include <vector>
 
 namespace {
-
-constexpr std::uint8_t kControlBits = 0x0F; // what parport_pc writes of a PPWCONTROL
 
 struct Device {
   std::unique_ptr<platform::SimBoard> board;
@@ -99,13 +98,13 @@ int answer(Device &device, unsigned int command, std::uint8_t *data) {
     if (!board.read(static_cast<std::uint16_t>(device.base + 2), *data)) {
       return -EIO;
     }
-    *data &= kControlBits;
+    *data &= platform::kControlOutputs;
     return 0;
   case PPWDATA:
     board.write(device.base, *data);
     return 0;
   case PPWCONTROL:
-    board.write(static_cast<std::uint16_t>(device.base + 2), *data & kControlBits);
+    board.write(static_cast<std::uint16_t>(device.base + 2), *data & platform::kControlOutputs);
     return 0;
   default:
     return -ENOTTY;
@@ -153,10 +152,10 @@ int main(int argc, char **argv) {
   Server state;
   state.summaries = summaries;
   state.log.open(state.summaries / "ioctl.log");
-  for (const auto &spec : boards) {
-    const auto equals = spec.find('=');
-    const auto config =
-        platform::parseSimConfig(equals == std::string::npos ? "" : spec.substr(equals + 1));
+  for (const auto &boardSetting : boards) {
+    const auto equals = boardSetting.find('=');
+    const auto config = platform::parseSimConfig(
+        equals == std::string::npos ? "" : boardSetting.substr(equals + 1));
     if (const auto *error = std::get_if<std::string>(&config)) {
       std::fprintf(stderr, "parport_fuse: %s\n", error->c_str());
       return 2;
@@ -164,7 +163,7 @@ int main(int argc, char **argv) {
     Device device{std::make_unique<platform::SimBoard>(std::get<platform::SimConfig>(config)), 0};
     device.base = device.board->config().base;
     device.board->enableLog(kdx620::rig::kLogCapacity);
-    state.devices.emplace("/" + spec.substr(0, equals), std::move(device));
+    state.devices.emplace("/" + boardSetting.substr(0, equals), std::move(device));
   }
 
   fuse_operations operations{};
