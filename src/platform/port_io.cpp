@@ -1,6 +1,8 @@
 // port_io.cpp - backend registry and the four port operations the driver uses.
 #include "port_io.h"
 
+#include "direct_backend.h"
+#include "ppdev_backend.h"
 #include "sim_backend.h"
 
 #include <cstdlib>
@@ -18,6 +20,8 @@ struct BackendEntry {
 const std::vector<BackendEntry> &backendTable() {
   static const std::vector<BackendEntry> table = {
       {"sim", [](std::string &error) { return makeSimBackendFromEnvironment(error); }},
+      {"ppdev", [](std::string &) { return std::make_unique<PpdevPortBackend>(); }},
+      {"direct", [](std::string &error) { return makeDirectBackend(error); }},
   };
   return table;
 }

@@ -28,8 +28,15 @@ TEST_F(BackendChoice, UnknownNameIsAnErrorListingTheValidNames) {
   const auto error = platform::selectPortBackend("parport9");
   ASSERT_TRUE(error.has_value());
   EXPECT_NE(error->find("\"parport9\""), std::string::npos) << *error;
-  EXPECT_NE(error->find("sim"), std::string::npos) << *error;
+  EXPECT_NE(error->find("valid names: sim, ppdev, direct"), std::string::npos) << *error;
   EXPECT_EQ(platform::portBackend(), nullptr);
+}
+
+TEST_F(BackendChoice, PpdevIsChosenWithoutTouchingAnyDeviceUntilStarted) {
+  ASSERT_FALSE(platform::selectPortBackend("ppdev").has_value());
+  ASSERT_NE(platform::portBackend(), nullptr);
+  EXPECT_EQ(platform::portBackend()->name(), "ppdev");
+  EXPECT_EQ(platform::activeSimBoard(), nullptr);
 }
 
 TEST_F(BackendChoice, SimBackendTakesItsBoardFromKdx620Sim) {
