@@ -639,8 +639,7 @@ private:
     lpt::testing::ResetDriverState();
     board_ = std::make_shared<SimBoard>(setup_.config);
     board_->enableLog(1); // only its count of latches and clock edges is used
-    auto backend = std::make_unique<RuleCheckingBackend>(
-        board_, static_cast<std::uint16_t>(setup_.config.base + 2));
+    auto backend = std::make_unique<RuleCheckingBackend>(board_, setup_.config.base);
     backend_ = backend.get();
     platform::installPortBackend(std::move(backend));
     if (setup_.failRate > 0) {
@@ -844,6 +843,7 @@ bool RuleCheckingBackend::read(std::uint16_t address, std::uint8_t &value) {
   const bool succeeded = board_->read(address, value);
   ++reads_;
   failedReads_ += succeeded ? 0U : 1U;
+  failedControlReads_ += !succeeded && address == control_ ? 1U : 0U;
   last_ = {true, address, succeeded};
   return succeeded;
 }
@@ -856,6 +856,7 @@ void RuleCheckingBackend::write(std::uint16_t address, std::uint8_t value) {
   } else {
     suspect_ = afterReadOfIt && !last_.succeeded;
   }
+  dataWrites_ += address == data_ ? 1U : 0U;
   last_ = {false, address, true};
   board_->write(address, value);
 }

@@ -63,8 +63,9 @@ std::string Summary(const Figures &figures);
 // follows at once.
 class RuleCheckingBackend final : public platform::PortBackend {
 public:
-  RuleCheckingBackend(std::shared_ptr<platform::SimBoard> board, std::uint16_t controlAddress)
-      : board_(std::move(board)), control_(controlAddress) {}
+  // `base` is the data register's address, as the driver's port choice has it.
+  RuleCheckingBackend(std::shared_ptr<platform::SimBoard> board, std::uint16_t base)
+      : board_(std::move(board)), data_(base), control_(static_cast<std::uint16_t>(base + 2)) {}
 
   std::string_view name() const override { return "sim"; }
   bool start(std::string &) override { return true; }
@@ -74,6 +75,8 @@ public:
 
   std::uint64_t reads() const { return reads_; }
   std::uint64_t failedReads() const { return failedReads_; }
+  std::uint64_t failedControlReads() const { return failedControlReads_; }
+  std::uint64_t dataWrites() const { return dataWrites_; }
   std::uint64_t writesAfterFailedReads() const {
     return writesAfterFailedReads_ + (suspect_ ? 1U : 0U);
   }
@@ -90,11 +93,14 @@ private:
   };
 
   std::shared_ptr<platform::SimBoard> board_;
+  std::uint16_t data_;
   std::uint16_t control_;
   Access last_;
   bool suspect_ = false;
   std::uint64_t reads_ = 0;
   std::uint64_t failedReads_ = 0;
+  std::uint64_t failedControlReads_ = 0;
+  std::uint64_t dataWrites_ = 0;
   std::uint64_t writesAfterFailedReads_ = 0;
   std::uint64_t controlWritesWithoutRead_ = 0;
 };
