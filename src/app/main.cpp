@@ -76,7 +76,9 @@ int main(int argc, char **argv) {
     MainForm = &form;
     form.show();
     QApplication::exec();
+    MainForm = nullptr; // the form ends with this block
   } catch (const std::exception &failure) {
+    MainForm = nullptr;
     QMessageBox::critical(nullptr, QApplication::applicationName(),
                           QString::fromUtf8(failure.what()));
   }
