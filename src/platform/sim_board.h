@@ -86,6 +86,8 @@ public:
   void write(std::uint16_t address, std::uint8_t value);
 
   const SimConfig &config() const { return config_; }
+  // Rewires the motors to follow the latches or the clock/direction lines, from now on.
+  void setDrive(SimDrive drive) { config_.drive = drive; }
 
   // What the board did.
   std::uint8_t latch(int axis) const { return latches_[index(axis)]; }
