@@ -11,6 +11,25 @@ bool IsCSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+bool Stopping() {
+  return lpt::PendingStop() != lpt::StopRequest::none;
+}
+
+// Before a move in clock/direction output: all clock lines low (a falling clock is no step).
+void PrepareOutput(std::uint8_t outputMode) {
+  if (outputMode != 0) {
+    lpt::SetDataBits(
+        lpt::clockBit[lpt::xAxis] | lpt::clockBit[lpt::yAxis] | lpt::clockBit[lpt::zAxis], 0);
+  }
+}
+
+// After a move: the holding patterns, for the phase latches only.
+void HoldAfterMove(std::uint8_t outputMode) {
+  if (outputMode == 0) {
+    lpt::OutputRuhestrom(1);
+  }
+}
+
 } // namespace
 
 std::int32_t ConvertField(std::string_view text) {
@@ -83,7 +102,11 @@ bool StartUp(const StartUpSettings &settings) {
     return false;
   }
   SelectPort(settings.portItem, settings.freeAddress);
-  ApplySchrittbetrieb(settings.stepMode, settings.levelItem);
+  if (settings.latchHoldingPatterns) {
+    ApplySchrittbetrieb(settings.stepMode, settings.levelItem);
+  } else {
+    lpt::SetSchrittbetrieb(settings.stepMode, settings.levelItem);
+  }
   SetOutputPin(false, settings.outputLevel);
   SetRefPolarity(settings.lowActive);
   return true;
@@ -93,9 +116,13 @@ bool Vektorfahrt(bool waitForE1, const std::function<MoveFields()> &readFields,
                  std::uint8_t outputMode) {
   lpt::WaitForE1(waitForE1 ? 1 : 0);
   const MoveFields fields = readFields();
+  if (Stopping()) {
+    return true;
+  }
+  PrepareOutput(outputMode);
   const bool ran = lptt::RunVektorfahrt(outputMode, fields.xStep, fields.yStep, fields.zStep,
                                         fields.startFreq, fields.arbeitsFreq, fields.rampenLaenge);
-  lpt::OutputRuhestrom(1);
+  HoldAfterMove(outputMode);
   return ran;
 }
 
@@ -103,14 +130,21 @@ void RefFahrtAxis(bool waitForE1, char axis, const std::function<RefFields()> &r
                   std::uint8_t outputMode) {
   lpt::WaitForE1(waitForE1 ? 1 : 0);
   const RefFields fields = readFields();
+  if (Stopping()) {
+    return;
+  }
+  PrepareOutput(outputMode);
   lptt::RunReferenzfahrt(outputMode, axis, fields.refOffset, fields.startFreq, fields.refFreq,
                          fields.rampenLaenge);
-  lpt::OutputRuhestrom(1);
+  HoldAfterMove(outputMode);
 }
 
 void ReferenzfahrtAll(bool waitForE1, const std::function<RefFields()> &readFields,
                       std::uint8_t outputMode) {
   for (const char axis : {'z', 'x', 'y'}) {
+    if (Stopping()) {
+      return;
+    }
     RefFahrtAxis(waitForE1, axis, readFields, outputMode);
   }
 }

@@ -39,6 +39,9 @@ struct StartUpSettings {
   int levelItem = 1; // " 20%"
   int outputLevel = 0;
   bool lowActive = false;
+  // False for a board driven by clock and direction lines: latch bytes on its data lines would
+  // be clock edges.
+  bool latchHoldingPatterns = true;
 };
 
 // Opens port access and the counter (false, each reported, when either fails), then
@@ -63,15 +66,20 @@ struct RefFields {
 };
 
 // The vector move: E1 first when asked, then the fields, the move on a worker, and the
-// holding patterns. False only when no worker could be started.
+// holding patterns. With clock/direction output (outputMode not 0) the clock lines are first
+// brought low, so that the first step's clock rises, and no holding pattern is latched.
+// A stop request pending after the wait skips the move. False only when no worker could be
+// started.
 bool Vektorfahrt(bool waitForE1, const std::function<MoveFields()> &readFields,
                  std::uint8_t outputMode = 0);
 
-// One reference run of `axis`, with E1 first when asked and the holding patterns after.
+// One reference run of `axis`, with E1 first when asked and the holding patterns after, as for
+// the vector move.
 void RefFahrtAxis(bool waitForE1, char axis, const std::function<RefFields()> &readFields,
                   std::uint8_t outputMode = 0);
 
-// Reference runs of z, then x, then y, each complete before the next.
+// Reference runs of z, then x, then y, each complete before the next; a stop request ends
+// the sequence.
 void ReferenzfahrtAll(bool waitForE1, const std::function<RefFields()> &readFields,
                       std::uint8_t outputMode = 0);
 
