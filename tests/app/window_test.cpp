@@ -241,10 +241,26 @@ private slots:
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     form->StartFreqEdit->setFocus();
-    const QWidget *expected[] = {
-        form->ArbeitsFreqEdit, form->RampenLaengeEdit,    form->xAchseEdit,
-        form->yAchseEdit,      form->zAchseEdit,          form->VektorfahrtFahrtButton,
-        form->E1CheckBox,      form->ReferenzfahrtButton, form->RefFreqEdit};
+    // Each radio group is one stop, at its selected item.
+    const QWidget *expected[] = {form->ArbeitsFreqEdit,
+                                 form->RampenLaengeEdit,
+                                 form->xAchseEdit,
+                                 form->yAchseEdit,
+                                 form->zAchseEdit,
+                                 form->VektorfahrtFahrtButton,
+                                 form->E1CheckBox,
+                                 form->ReferenzfahrtButton,
+                                 form->RefFreqEdit,
+                                 form->RefOffsetEdit,
+                                 form->xRefButton,
+                                 form->yRefButton,
+                                 form->zRefButton,
+                                 form->SchliessenButton,
+                                 Item(form->SchrittbetriebRadioGroup, 0),
+                                 Item(form->RuhestromRadioGroup, 1),
+                                 Item(form->SchnittstelleRadioGroup, 2),
+                                 Item(form->AusgangRadioGroup, 0),
+                                 form->LPTAdrEdit};
     for (const QWidget *next : expected) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);
