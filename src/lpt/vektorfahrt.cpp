@@ -25,12 +25,17 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace lpt {
 
 MoveProgress moveProgress;
 
 namespace {
+
+// The ramp's figures (44 ramp steps for 300, 900 and 50 ms, say) need the x87 extended format.
+static_assert(std::numeric_limits<long double>::digits == 64,
+              "long double must have a 64-bit significand");
 
 constexpr std::int32_t kMinFreq = 1;
 constexpr std::int32_t kMaxFreq = 64000;
@@ -182,21 +187,23 @@ template <bool kPhaseOutput> bool RunSteps(const VektorPlan &plan) {
       SetDataBits(clockBit[yAxis], 0);
       SetDataBits(clockBit[zAxis], 0);
     }
-    const std::int32_t elapsed = platform::tickDifference(platform::readCounter(), stepStart);
-    WaitTicks(static_cast<std::int32_t>(static_cast<std::uint32_t>(period) -
-                                        static_cast<std::uint32_t>(elapsed)));
     if (SAkku + 1 < plan.leadCount) {
-      const std::int32_t late = platform::tickDifference(stepStart, previousStart) - previousPeriod;
+      const std::int64_t late =
+          std::int64_t{platform::tickDifference(stepStart, previousStart)} - previousPeriod;
       report.lateSteps += late > lateTolerance ? 1 : 0;
-      report.maxLateTicks = std::max<std::int64_t>(report.maxLateTicks, late);
+      report.maxLateTicks = std::max(report.maxLateTicks, late);
     }
     previousStart = stepStart;
     previousPeriod = period;
-    aktFreq = rampingDownOnRequest ? NextStepFrequency(plan, 0, aktFreq)
-                                   : NextStepFrequency(plan, SAkku, aktFreq);
     moveProgress.leadStepsDone.store(plan.leadCount - SAkku - skippedOnRequest,
                                      std::memory_order_relaxed);
     moveProgress.aktFreq.store(aktFreq, std::memory_order_relaxed);
+    const std::int32_t elapsed = platform::tickDifference(platform::readCounter(), stepStart);
+    WaitTicks(static_cast<std::int32_t>(static_cast<std::uint32_t>(period) -
+                                        static_cast<std::uint32_t>(elapsed)));
+    // Ramping down on request: SAkku 0 takes the falling branch of the ramp.
+    aktFreq = rampingDownOnRequest ? NextStepFrequency(plan, 0, aktFreq)
+                                   : NextStepFrequency(plan, SAkku, aktFreq);
     if (const auto request = PendingStop(); request != StopRequest::none) {
       stoppedByOperator = true;
       const std::uint32_t before = SAkku;
