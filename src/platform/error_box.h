@@ -32,7 +32,7 @@ private:
 };
 
 // A one-line notice to the operator that is not an error (priority, throttling). The default
-// writes "kdx620: " and the text to stderr; the window shows it in its status line.
+// writes "kdx620: " and the text to stderr; the window's status line shows the same state.
 void notifyOperator(std::string_view text);
 void setNoticeHandler(ErrorBoxHandler handler);
 
