@@ -15,6 +15,11 @@ bool Stopping() {
   return lpt::PendingStop() != lpt::StopRequest::none;
 }
 
+// The holding-current level of an item of the group: " 0%", " 20%", " 60%"; others count as 1.
+int HoldingLevel(int levelItem) {
+  return levelItem >= 0 && levelItem <= 2 ? levelItem : 1;
+}
+
 // Before a move in clock/direction output: all clock lines low (a falling clock is no step).
 void PrepareOutput(std::uint8_t outputMode) {
   if (outputMode != 0) {
@@ -79,14 +84,15 @@ void SelectPort(int item, std::string_view freeAddress) {
 }
 
 void ApplySchrittbetrieb(int stepMode, int levelItem) {
-  const int level = levelItem >= 0 && levelItem <= 2 ? levelItem : 1;
-  lpt::SetSchrittbetrieb(stepMode, level);
+  lpt::SetSchrittbetrieb(stepMode, HoldingLevel(levelItem));
   lpt::OutputRuhestrom(1);
 }
 
 void SetOutputPin(bool waitForE1, int level) {
   lpt::WaitForE1(waitForE1 ? 1 : 0);
-  lpt::SetControlBit(2, level);
+  if (!Stopping()) {
+    lpt::SetControlBit(2, level);
+  }
 }
 
 void SetRefPolarity(bool buttonDown) {
@@ -105,7 +111,7 @@ bool StartUp(const StartUpSettings &settings) {
   if (settings.latchHoldingPatterns) {
     ApplySchrittbetrieb(settings.stepMode, settings.levelItem);
   } else {
-    lpt::SetSchrittbetrieb(settings.stepMode, settings.levelItem);
+    lpt::SetSchrittbetrieb(settings.stepMode, HoldingLevel(settings.levelItem));
   }
   SetOutputPin(false, settings.outputLevel);
   SetRefPolarity(settings.lowActive);

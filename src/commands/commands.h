@@ -25,7 +25,8 @@ void SelectPort(int item, std::string_view freeAddress);
 // counts as 1), then the holding patterns to the board.
 void ApplySchrittbetrieb(int stepMode, int levelItem);
 
-// Pin 14: level 0 "reset", 1 "set"; waits for E1 first when asked.
+// Pin 14: level 0 "reset", 1 "set"; waits for E1 first when asked (a stop request ending the
+// wait leaves the pin).
 void SetOutputPin(bool waitForE1, int level);
 
 // Reference input polarity from the "highaktiv" button: down means low-active.
