@@ -188,6 +188,8 @@ int RunInputs() {
   return kExitOk;
 }
 
+#ifdef KDX620_PLOTS
+// What the plots show; a build without them needs neither.
 std::vector<double> PlannedFrequencies(const lpt::VektorPlan &plan) {
   std::vector<double> frequencies;
   lpt::ForEachPlannedStep(plan, [&](double aktFreq) { frequencies.push_back(aktFreq); });
@@ -223,6 +225,7 @@ std::vector<double> MeasuredFrequencies(const MoveArgs &move) {
   lpt::LptClose();
   return frequencies;
 }
+#endif
 
 int RunProfile(const ProfileArgs &profile) {
   const MoveArgs &move = profile.move;
