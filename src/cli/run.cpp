@@ -10,6 +10,7 @@
 
 #include "commands/commands.h"
 #include "lpt/lpt.h"
+#include "platform/error_box.h"
 #include "platform/port_io.h"
 #include "platform/sim_backend.h"
 
@@ -188,6 +189,8 @@ int RunInputs() {
   return kExitOk;
 }
 
+#ifdef KDX620_PLOTS
+// What the plots show; a build without them needs neither.
 std::vector<double> PlannedFrequencies(const lpt::VektorPlan &plan) {
   std::vector<double> frequencies;
   lpt::ForEachPlannedStep(plan, [&](double aktFreq) { frequencies.push_back(aktFreq); });
@@ -223,6 +226,7 @@ std::vector<double> MeasuredFrequencies(const MoveArgs &move) {
   lpt::LptClose();
   return frequencies;
 }
+#endif
 
 int RunProfile(const ProfileArgs &profile) {
   const MoveArgs &move = profile.move;
@@ -326,18 +330,31 @@ std::vector<CommandArgs> ReadScript(const GlobalOptions &global, const ScriptArg
   return commands;
 }
 
+// Whether an error box was shown since the count stood at `before`. A command that raised one
+// went on as the window's would, but did not do all it said (no port at the address, for one):
+// its exit status must not say that it worked.
+bool BoxShownSince(std::uint64_t before) {
+  return platform::errorBoxesShown() != before;
+}
+
+int FailedIfBoxShown(int code, std::uint64_t before) {
+  return code == kExitOk && BoxShownSince(before) ? kExitFailure : code;
+}
+
+// The start-up, the body unless the start-up raised an error box, and the shut-down.
 int RunOnBoard(const GlobalOptions &global, const std::function<int()> &body) {
   if (!SelectBackend(global)) {
     return kExitUsage;
   }
+  const std::uint64_t boxes = platform::errorBoxesShown();
   if (!commands::StartUp(StartUpOf(global))) {
     return kExitFailure;
   }
   InstallStopSignals();
-  const int code = body();
+  const int code = BoxShownSince(boxes) ? kExitFailure : body();
   lpt::LptClose();
   PrintSimLine();
-  return code;
+  return FailedIfBoxShown(code, boxes);
 }
 
 int RunScript(const GlobalOptions &global, const ScriptArgs &script) {
@@ -348,7 +365,8 @@ int RunScript(const GlobalOptions &global, const ScriptArgs &script) {
   }
   return RunOnBoard(global, [&] {
     for (std::size_t at = 0; at < lines.size(); ++at) {
-      if (const int code = RunBody(global, lines[at]); code != kExitOk) {
+      const std::uint64_t boxes = platform::errorBoxesShown();
+      if (const int code = FailedIfBoxShown(RunBody(global, lines[at]), boxes); code != kExitOk) {
         return code;
       }
       if (at + 1 < lines.size()) {

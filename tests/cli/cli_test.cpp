@@ -231,6 +231,15 @@ TEST(Kdx620ctl, ABadKdx620SimIsAUsageErrorAndMovesNothing) {
   EXPECT_EQ(outcome.out, "");
 }
 
+// The command goes on after an error box, as the window does, but its exit status says that
+// not all of it worked: here the board's log could not be written at the end.
+TEST(Kdx620ctl, AnErrorBoxMakesTheExitStatusAFailure) {
+  const Outcome outcome = RunProgram({"move", "3", "0", "0"}, {"KDX620_SIM=log=/dev/full"});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_THAT(outcome.err, HasSubstr("F E H L E R: KDX620_SIM: writing the board's log"));
+  EXPECT_EQ(LastLine(outcome.out), "sim: x=3 y=0 z=0 lost=0");
+}
+
 TEST(Kdx620ctl, CtrlCRampsAMoveDownAndReportsTheStepsTheMotorsMade) {
   Program move({"move", "100000", "2000", "0"}, {});
   std::this_thread::sleep_for(std::chrono::milliseconds(400)); // well into a move of minutes
