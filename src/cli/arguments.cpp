@@ -158,6 +158,8 @@ void AddGlobalOptions(CLI::App &app, Targets &to) {
       ->check(CLI::IsMember({"0", "20", "60"}))
       ->default_str("20");
   app.add_flag("--low-active", to.global.lowActive, "the reference input is low-active");
+  app.add_flag("--three-lines", to.global.threeLines,
+               "the reference input on status lines 5, 6 and 7 (pins 12, 10, 11), not 7 alone");
   app.add_flag("--e1", to.global.waitForE1, "wait for input E1 before each command");
   app.add_flag("--clock-dir", to.global.clockDir,
                "clock/direction output instead of the phase latches");

@@ -16,6 +16,7 @@ struct GlobalOptions {
   bool fullStep = false;
   int holdLevelItem = 1; // 0 " 0%", 1 " 20%", 2 " 60%"
   bool lowActive = false;
+  bool threeLines = false; // reference input on status lines 5, 6, 7
   bool waitForE1 = false;
   bool clockDir = false;
   bool quiet = false;

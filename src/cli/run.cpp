@@ -60,6 +60,7 @@ commands::StartUpSettings StartUpOf(const GlobalOptions &global) {
   settings.stepMode = global.fullStep ? 1 : 0;
   settings.levelItem = global.holdLevelItem;
   settings.lowActive = global.lowActive;
+  settings.threeReferenceLines = global.threeLines;
   settings.latchHoldingPatterns = !global.clockDir;
   return settings;
 }
@@ -143,7 +144,10 @@ int RunMove(const GlobalOptions &global, const MoveArgs &move) {
         },
         OutputMode(global, move.clockDir));
   }
-  const int code = Finish("move done");
+  // An operator's move ends on the step that finds the reference input active.
+  const int code =
+      Finish(lpt::LastMoveReport().stoppedByInput ? "move ended early by the active reference input"
+                                                  : "move done");
   if (plan.leadCount > 1) {
     PrintTiming();
   }

@@ -114,7 +114,7 @@ bool StartUp(const StartUpSettings &settings) {
     lpt::SetSchrittbetrieb(settings.stepMode, HoldingLevel(settings.levelItem));
   }
   SetOutputPin(false, settings.outputLevel);
-  SetRefPolarity(settings.lowActive);
+  lpt::SetRefInput(settings.threeReferenceLines ? 0 : 1, settings.lowActive ? 0 : 1);
   return true;
 }
 

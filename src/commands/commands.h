@@ -40,6 +40,7 @@ struct StartUpSettings {
   int levelItem = 1; // " 20%"
   int outputLevel = 0;
   bool lowActive = false;
+  bool threeReferenceLines = false; // status lines 5, 6 and 7 instead of line 7 alone
   // False for a board driven by clock and direction lines: latch bytes on its data lines would
   // be clock edges.
   bool latchHoldingPatterns = true;
@@ -47,7 +48,7 @@ struct StartUpSettings {
 
 // Opens port access and the counter (false, each reported, when either fails), then
 // configures the board as the window's start-up does: port, step mode and holding patterns,
-// pin 14, and the single reference input.
+// pin 14, and the reference input (the window's is always the single line).
 bool StartUp(const StartUpSettings &settings);
 
 struct MoveFields {

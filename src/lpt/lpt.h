@@ -124,6 +124,7 @@ struct MoveReport {
   std::uint32_t lateSteps;   // lead steps that began more than 10 us after their planned time
   std::int64_t maxLateTicks; // the largest such delay, in counter ticks
   bool stoppedByOperator;
+  bool stoppedByInput; // a stop flag's condition on the reference input ended a move
 };
 void ResetMoveReport();
 const MoveReport &LastMoveReport();

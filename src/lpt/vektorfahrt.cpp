@@ -222,6 +222,7 @@ template <bool kPhaseOutput> bool RunSteps(const VektorPlan &plan) {
   report.axisSteps[plan.second.axis] += FollowerSteps(plan.second, secondAkku, leadSteps, lapOfN);
   report.axisSteps[plan.third.axis] += FollowerSteps(plan.third, thirdAkku, leadSteps, lapOfN);
   report.stoppedByOperator = report.stoppedByOperator || stoppedByOperator;
+  report.stoppedByInput = report.stoppedByInput || stop;
   return stoppedByOperator;
 }
 

@@ -119,6 +119,7 @@ TEST(CommandLine, AcceptsGoodLinesAndRefusesBadOnesWithExitCode2) {
   } cases[] = {
       {"move 10 -5 3", -1, ""},
       {"--io sim --port lpt2 --full --hold 60 --low-active --e1 --clock-dir move 1 2 3", -1, ""},
+      {"--three-lines home z", -1, ""},
       {"move 010 0 0 --start 1 --work 64000 --ramp 60000", -1, ""},
       {"home all --ref-offset -25", -1, ""},
       {"profile 5 0 0 --plot out.svg --run", -1, ""},
@@ -177,6 +178,22 @@ TEST(Kdx620ctl, MovesTheSimulatedMotorsAndEndsWithTheBoardsState) {
   EXPECT_THAT(outcome.out, HasSubstr("move done; steps made: x=10 y=-5 z=3"));
   EXPECT_THAT(outcome.out, HasSubstr("timing: "));
   EXPECT_EQ(LastLine(outcome.out), "sim: x=10 y=-5 z=3 lost=0");
+}
+
+TEST(Kdx620ctl, SaysWhenTheReferenceInputEndedAMove) {
+  const Outcome outcome = RunProgram({"move", "10", "0", "0"}, {"KDX620_SIM=switch.x=5"});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_THAT(outcome.out,
+              HasSubstr("move ended early by the active reference input; steps made: x=1"));
+  EXPECT_EQ(LastLine(outcome.out), "sim: x=1 y=0 z=0 lost=0");
+}
+
+TEST(Kdx620ctl, HomesOnThreeReferenceLines) {
+  const Outcome outcome = RunProgram({"--three-lines", "--low-active", "home", "z", "--ref-offset",
+                                      "3", "--start", "1000", "--ref-freq", "2000"},
+                                     {"KDX620_SIM=wiring=three,polarity=low,switch.z=-2"});
+  EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_EQ(LastLine(outcome.out), "sim: x=0 y=0 z=2 lost=0");
 }
 
 TEST(Kdx620ctl, ClockDirectionMovesAreCountedByTheDecoder) {
