@@ -26,6 +26,9 @@ TMainForm *MainForm = nullptr;
 namespace {
 
 bool terminateRequested = false;
+// Set when the program lost the focus to another one: the activation that brings it back is
+// the desktop's, not one of the window's own (after a box or at the first showing).
+bool returningFromAnotherProgram = false;
 
 // Upper-cases the letters a to z only.
 QString UpperAscii(QString text) {
@@ -148,6 +151,9 @@ TMainForm::TMainForm(QWidget *owner) : QWidget(owner) {
           [this] { RefEingangSpeedButtonClick(RefEingangSpeedButton); });
   connect(SchliessenButton, &QPushButton::clicked, this,
           [this] { SchliessenButtonClick(SchliessenButton); });
+  connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState state) {
+    returningFromAnotherProgram = returningFromAnotherProgram || state != Qt::ApplicationActive;
+  });
 
   OnCreate(this);
 }
@@ -201,7 +207,10 @@ void TMainForm::OnClose(QObject *, TCloseAction &) {
 
 bool TMainForm::event(QEvent *event) {
   if (event->type() == QEvent::WindowActivate) {
-    OnActivate(this);
+    if (!returningFromAnotherProgram) {
+      OnActivate(this);
+    }
+    returningFromAnotherProgram = false;
   }
   return QWidget::event(event);
 }

@@ -74,8 +74,10 @@ int main(int argc, char **argv) {
     platform::setErrorBoxHandler(ShowModalErrorBox);
     TMainForm form;
     MainForm = &form;
-    form.show();
-    QApplication::exec();
+    if (!TerminateRequested()) { // a failed start ends here, after its box
+      form.show();
+      QApplication::exec();
+    }
     MainForm = nullptr; // the form ends with this block
   } catch (const std::exception &failure) {
     MainForm = nullptr;

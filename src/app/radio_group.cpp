@@ -8,6 +8,7 @@ RadioGroup::RadioGroup(QWidget *parent) : QGroupBox(parent), items_(new QButtonG
   // toggled(true) comes for clicks, arrow keys and setChecked alike, once per change.
   connect(items_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
     if (checked) {
+      takeTabFocusAtSelection();
       emit selectionChanged();
     }
   });
@@ -17,6 +18,18 @@ void RadioGroup::bindItems() {
   int id = 0;
   for (auto *item : findChildren<QRadioButton *>(Qt::FindDirectChildrenOnly)) {
     items_->addButton(item, id++);
+  }
+  takeTabFocusAtSelection();
+}
+
+// The group is one stop of the tab order, at its selected item (the first without one); the
+// arrow keys move between the items.
+void RadioGroup::takeTabFocusAtSelection() {
+  const QList<QAbstractButton *> items = items_->buttons();
+  QAbstractButton *stop = items_->checkedButton();
+  for (QAbstractButton *item : items) {
+    const bool isStop = stop ? item == stop : item == items.front();
+    item->setFocusPolicy(isStop ? Qt::StrongFocus : Qt::ClickFocus);
   }
 }
 
@@ -38,4 +51,5 @@ void RadioGroup::setItemIndex(int index) {
     checked->setChecked(false);
   }
   items_->setExclusive(true);
+  takeTabFocusAtSelection();
 }

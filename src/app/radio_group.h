@@ -24,5 +24,7 @@ signals:
   void selectionChanged();
 
 private:
+  void takeTabFocusAtSelection();
+
   QButtonGroup *items_;
 };

@@ -11,6 +11,30 @@ bool IsCSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+bool Stopping() {
+  return lpt::PendingStop() != lpt::StopRequest::none;
+}
+
+// The holding-current level of an item of the group: " 0%", " 20%", " 60%"; others count as 1.
+int HoldingLevel(int levelItem) {
+  return levelItem >= 0 && levelItem <= 2 ? levelItem : 1;
+}
+
+// Before a move in clock/direction output: all clock lines low (a falling clock is no step).
+void PrepareOutput(std::uint8_t outputMode) {
+  if (outputMode != 0) {
+    lpt::SetDataBits(
+        lpt::clockBit[lpt::xAxis] | lpt::clockBit[lpt::yAxis] | lpt::clockBit[lpt::zAxis], 0);
+  }
+}
+
+// After a move: the holding patterns, for the phase latches only.
+void HoldAfterMove(std::uint8_t outputMode) {
+  if (outputMode == 0) {
+    lpt::OutputRuhestrom(1);
+  }
+}
+
 } // namespace
 
 std::int32_t ConvertField(std::string_view text) {
@@ -60,14 +84,15 @@ void SelectPort(int item, std::string_view freeAddress) {
 }
 
 void ApplySchrittbetrieb(int stepMode, int levelItem) {
-  const int level = levelItem >= 0 && levelItem <= 2 ? levelItem : 1;
-  lpt::SetSchrittbetrieb(stepMode, level);
+  lpt::SetSchrittbetrieb(stepMode, HoldingLevel(levelItem));
   lpt::OutputRuhestrom(1);
 }
 
 void SetOutputPin(bool waitForE1, int level) {
   lpt::WaitForE1(waitForE1 ? 1 : 0);
-  lpt::SetControlBit(2, level);
+  if (!Stopping()) {
+    lpt::SetControlBit(2, level);
+  }
 }
 
 void SetRefPolarity(bool buttonDown) {
@@ -83,9 +108,13 @@ bool StartUp(const StartUpSettings &settings) {
     return false;
   }
   SelectPort(settings.portItem, settings.freeAddress);
-  ApplySchrittbetrieb(settings.stepMode, settings.levelItem);
+  if (settings.latchHoldingPatterns) {
+    ApplySchrittbetrieb(settings.stepMode, settings.levelItem);
+  } else {
+    lpt::SetSchrittbetrieb(settings.stepMode, HoldingLevel(settings.levelItem));
+  }
   SetOutputPin(false, settings.outputLevel);
-  SetRefPolarity(settings.lowActive);
+  lpt::SetRefInput(settings.threeReferenceLines ? 0 : 1, settings.lowActive ? 0 : 1);
   return true;
 }
 
@@ -93,9 +122,13 @@ bool Vektorfahrt(bool waitForE1, const std::function<MoveFields()> &readFields,
                  std::uint8_t outputMode) {
   lpt::WaitForE1(waitForE1 ? 1 : 0);
   const MoveFields fields = readFields();
+  if (Stopping()) {
+    return true;
+  }
+  PrepareOutput(outputMode);
   const bool ran = lptt::RunVektorfahrt(outputMode, fields.xStep, fields.yStep, fields.zStep,
                                         fields.startFreq, fields.arbeitsFreq, fields.rampenLaenge);
-  lpt::OutputRuhestrom(1);
+  HoldAfterMove(outputMode);
   return ran;
 }
 
@@ -103,14 +136,21 @@ void RefFahrtAxis(bool waitForE1, char axis, const std::function<RefFields()> &r
                   std::uint8_t outputMode) {
   lpt::WaitForE1(waitForE1 ? 1 : 0);
   const RefFields fields = readFields();
+  if (Stopping()) {
+    return;
+  }
+  PrepareOutput(outputMode);
   lptt::RunReferenzfahrt(outputMode, axis, fields.refOffset, fields.startFreq, fields.refFreq,
                          fields.rampenLaenge);
-  lpt::OutputRuhestrom(1);
+  HoldAfterMove(outputMode);
 }
 
 void ReferenzfahrtAll(bool waitForE1, const std::function<RefFields()> &readFields,
                       std::uint8_t outputMode) {
   for (const char axis : {'z', 'x', 'y'}) {
+    if (Stopping()) {
+      return;
+    }
     RefFahrtAxis(waitForE1, axis, readFields, outputMode);
   }
 }

@@ -25,7 +25,8 @@ void SelectPort(int item, std::string_view freeAddress);
 // counts as 1), then the holding patterns to the board.
 void ApplySchrittbetrieb(int stepMode, int levelItem);
 
-// Pin 14: level 0 "reset", 1 "set"; waits for E1 first when asked.
+// Pin 14: level 0 "reset", 1 "set"; waits for E1 first when asked (a stop request ending the
+// wait leaves the pin).
 void SetOutputPin(bool waitForE1, int level);
 
 // Reference input polarity from the "highaktiv" button: down means low-active.
@@ -39,11 +40,15 @@ struct StartUpSettings {
   int levelItem = 1; // " 20%"
   int outputLevel = 0;
   bool lowActive = false;
+  bool threeReferenceLines = false; // status lines 5, 6 and 7 instead of line 7 alone
+  // False for a board driven by clock and direction lines: latch bytes on its data lines would
+  // be clock edges.
+  bool latchHoldingPatterns = true;
 };
 
 // Opens port access and the counter (false, each reported, when either fails), then
 // configures the board as the window's start-up does: port, step mode and holding patterns,
-// pin 14, and the single reference input.
+// pin 14, and the reference input (the window's is always the single line).
 bool StartUp(const StartUpSettings &settings);
 
 struct MoveFields {
@@ -63,15 +68,20 @@ struct RefFields {
 };
 
 // The vector move: E1 first when asked, then the fields, the move on a worker, and the
-// holding patterns. False only when no worker could be started.
+// holding patterns. With clock/direction output (outputMode not 0) the clock lines are first
+// brought low, so that the first step's clock rises, and no holding pattern is latched.
+// A stop request pending after the wait skips the move. False only when no worker could be
+// started.
 bool Vektorfahrt(bool waitForE1, const std::function<MoveFields()> &readFields,
                  std::uint8_t outputMode = 0);
 
-// One reference run of `axis`, with E1 first when asked and the holding patterns after.
+// One reference run of `axis`, with E1 first when asked and the holding patterns after, as for
+// the vector move.
 void RefFahrtAxis(bool waitForE1, char axis, const std::function<RefFields()> &readFields,
                   std::uint8_t outputMode = 0);
 
-// Reference runs of z, then x, then y, each complete before the next.
+// Reference runs of z, then x, then y, each complete before the next; a stop request ends
+// the sequence.
 void ReferenzfahrtAll(bool waitForE1, const std::function<RefFields()> &readFields,
                       std::uint8_t outputMode = 0);
 

@@ -32,7 +32,8 @@ void WaitForE1(std::uint8_t enabled) {
   if (enabled == 0) {
     return;
   }
-  for (;;) {
+  // No time limit; only an operator's stop request ends the wait otherwise.
+  while (PendingStop() == StopRequest::none) {
     const bool e1High = SampleStatusBit(kE1);
     const bool referenceActive = RefInputActive();
     if (e1High || referenceActive) {

@@ -3,6 +3,7 @@
 // window's thread configures, the motion worker moves, never both at once, so nothing locks.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 
@@ -110,7 +111,34 @@ template <typename Visit> void ForEachPlannedStep(const VektorPlan &plan, Visit 
   }
 }
 
-// Moves the three axes together by their signed step counts; returns 0.
+// An operator's request to end a running move early, for tools that offer one (the window
+// offers none; unused, it changes nothing). Async-signal-safe.
+enum class StopRequest : int { none = 0, rampDown = 1, now = 2 };
+void RequestStop(StopRequest request);
+StopRequest PendingStop();
+void ClearStopRequest();
+
+// What the vector moves since the last ResetMoveReport did; read once they are over.
+struct MoveReport {
+  std::int64_t axisSteps[3]; // steps made per axis, negative backward
+  std::uint32_t lateSteps;   // lead steps that began more than 10 us after their planned time
+  std::int64_t maxLateTicks; // the largest such delay, in counter ticks
+  bool stoppedByOperator;
+  bool stoppedByInput; // a stop flag's condition on the reference input ended a move
+};
+void ResetMoveReport();
+const MoveReport &LastMoveReport();
+
+// The move under way, for a progress display on another thread.
+struct MoveProgress {
+  std::atomic<std::uint32_t> leadCount{0};
+  std::atomic<std::uint32_t> leadStepsDone{0};
+  std::atomic<double> aktFreq{0.0};
+};
+extern MoveProgress moveProgress;
+
+// Moves the three axes together by their signed step counts. Returns 0, or 1 when an
+// operator's stop request ended it (which also ends a reference run's further moves).
 std::uint8_t Vektorfahrt(std::uint8_t outputMode, std::int32_t xStep, std::int32_t yStep,
                          std::int32_t zStep, std::int32_t startFreq, std::int32_t arbeitsFreq,
                          std::int32_t rampenLaenge);

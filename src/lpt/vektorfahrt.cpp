@@ -25,13 +25,25 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace lpt {
+
+MoveProgress moveProgress;
+
 namespace {
+
+// The ramp's figures (44 ramp steps for 300, 900 and 50 ms, say) need the x87 extended format.
+static_assert(std::numeric_limits<long double>::digits == 64,
+              "long double must have a 64-bit significand");
 
 constexpr std::int32_t kMinFreq = 1;
 constexpr std::int32_t kMaxFreq = 64000;
 constexpr std::int32_t kMaxRampMs = 60000;
+constexpr std::int64_t kLateDivisor = 100000; // a step more than 10 us behind its time is late
+
+std::atomic<int> stopRequest{0};
+MoveReport report{};
 
 AxisMotion MotionOf(Axis axis, std::int32_t steps) {
   const auto bits = static_cast<std::uint32_t>(steps);
@@ -124,16 +136,32 @@ bool StopConditionHolds(bool inputActive) {
          (LptState.stopWhenInactive && !inputActive);
 }
 
+// Steps made by an axis that started its accumulator at its count, from where it ended after
+// `leadSteps` lead steps: the accumulator gained count * (leadSteps + 1) and lost N per step.
+std::int64_t FollowerSteps(const AxisMotion &motion, std::uint64_t akku, std::uint32_t leadSteps,
+                           std::uint64_t lapOfN) {
+  const auto steps = (motion.count * (static_cast<std::uint64_t>(leadSteps) + 1) - akku) / lapOfN;
+  return motion.forward ? static_cast<std::int64_t>(steps) : -static_cast<std::int64_t>(steps);
+}
+
 // The step loop. Each period runs from the counter read at the top of its step, so the work
 // of the step (outputs, input samples, trace, the half-period wait) is deducted from it.
-template <bool kPhaseOutput> void RunSteps(const VektorPlan &plan) {
+// Returns true when an operator's stop request ended it.
+template <bool kPhaseOutput> bool RunSteps(const VektorPlan &plan) {
   const std::uint64_t lapOfN = plan.leadCount;
+  const auto lateTolerance = static_cast<std::int32_t>(counterFrequency / kLateDivisor);
   // 64-bit accumulators: a count of 2^31 on a second axis would overflow 32 bits.
   std::uint64_t secondAkku = plan.second.count;
   std::uint64_t thirdAkku = plan.third.count;
   std::uint32_t SAkku = plan.leadCount;
   double aktFreq = plan.startFreq;
   bool stop = false;
+  bool rampingDownOnRequest = false;
+  bool stoppedByOperator = false;
+  std::uint32_t skippedOnRequest = 0; // lead steps a stop request took off the count
+  std::int64_t previousStart = 0;
+  std::int32_t previousPeriod = 0;
+  moveProgress.leadCount.store(plan.leadCount, std::memory_order_relaxed);
   while (SAkku > 0 && !stop) {
     const std::int64_t stepStart = platform::readCounter();
     AxisStep<kPhaseOutput>(plan.lead);
@@ -159,11 +187,43 @@ template <bool kPhaseOutput> void RunSteps(const VektorPlan &plan) {
       SetDataBits(clockBit[yAxis], 0);
       SetDataBits(clockBit[zAxis], 0);
     }
+    if (SAkku + 1 < plan.leadCount) {
+      const std::int64_t late =
+          std::int64_t{platform::tickDifference(stepStart, previousStart)} - previousPeriod;
+      report.lateSteps += late > lateTolerance ? 1 : 0;
+      report.maxLateTicks = std::max(report.maxLateTicks, late);
+    }
+    previousStart = stepStart;
+    previousPeriod = period;
+    moveProgress.leadStepsDone.store(plan.leadCount - SAkku - skippedOnRequest,
+                                     std::memory_order_relaxed);
+    moveProgress.aktFreq.store(aktFreq, std::memory_order_relaxed);
     const std::int32_t elapsed = platform::tickDifference(platform::readCounter(), stepStart);
     WaitTicks(static_cast<std::int32_t>(static_cast<std::uint32_t>(period) -
                                         static_cast<std::uint32_t>(elapsed)));
-    aktFreq = NextStepFrequency(plan, SAkku, aktFreq);
+    // Ramping down on request: SAkku 0 takes the falling branch of the ramp.
+    aktFreq = rampingDownOnRequest ? NextStepFrequency(plan, 0, aktFreq)
+                                   : NextStepFrequency(plan, SAkku, aktFreq);
+    if (const auto request = PendingStop(); request != StopRequest::none) {
+      stoppedByOperator = true;
+      const std::uint32_t before = SAkku;
+      if (request == StopRequest::now) {
+        SAkku = 0;
+      } else if (!rampingDownOnRequest) {
+        // Down over as many steps as the ramp has risen so far.
+        rampingDownOnRequest = true;
+        SAkku = std::min({SAkku, plan.leadCount - SAkku, plan.rampSteps});
+      }
+      skippedOnRequest += before - SAkku;
+    }
   }
+  const std::uint32_t leadSteps = plan.leadCount - SAkku - skippedOnRequest;
+  report.axisSteps[plan.lead.axis] += plan.lead.forward ? leadSteps : -std::int64_t{leadSteps};
+  report.axisSteps[plan.second.axis] += FollowerSteps(plan.second, secondAkku, leadSteps, lapOfN);
+  report.axisSteps[plan.third.axis] += FollowerSteps(plan.third, thirdAkku, leadSteps, lapOfN);
+  report.stoppedByOperator = report.stoppedByOperator || stoppedByOperator;
+  report.stoppedByInput = report.stoppedByInput || stop;
+  return stoppedByOperator;
 }
 
 } // namespace
@@ -223,12 +283,28 @@ std::uint8_t Vektorfahrt(std::uint8_t outputMode, std::int32_t xStep, std::int32
     TraceValues("  steps: %d / Steilheit: %f", static_cast<int>(plan.rampSteps), plan.Steilheit);
     TraceEmpty();
   }
-  if (outputMode == 0) {
-    RunSteps<true>(plan);
-  } else {
-    RunSteps<false>(plan);
-  }
-  return 0;
+  const bool stopped = outputMode == 0 ? RunSteps<true>(plan) : RunSteps<false>(plan);
+  return stopped ? 1 : 0;
+}
+
+void RequestStop(StopRequest request) {
+  stopRequest.store(static_cast<int>(request), std::memory_order_relaxed);
+}
+
+StopRequest PendingStop() {
+  return static_cast<StopRequest>(stopRequest.load(std::memory_order_relaxed));
+}
+
+void ClearStopRequest() {
+  RequestStop(StopRequest::none);
+}
+
+void ResetMoveReport() {
+  report = MoveReport{};
+}
+
+const MoveReport &LastMoveReport() {
+  return report;
 }
 
 } // namespace lpt

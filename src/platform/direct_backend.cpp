@@ -4,7 +4,8 @@
 // start-up, so the capability cannot simply be dropped once the first permission is held. When
 // the backend is made (at start-up, on the program's first thread) it gives up root, if it ran
 // as root, and every capability except CAP_SYS_RAWIO, which it keeps in the permitted set
-// only: no system call can use it by accident. Only to grant the permission for a new base
+// only: no system call can use it by accident. CAP_SYS_NICE, when given, stays effective, so
+// that moves still get real-time priority. Only to grant the permission for a new base
 // is it raised into the effective set, for the one ioperm call, and lowered again.
 //
 // Threads. The I/O permission belongs to the thread that was granted it and is copied to the
@@ -69,20 +70,30 @@ struct CapFree {
 };
 using CapHandle = std::unique_ptr<std::remove_pointer_t<cap_t>, CapFree>;
 
-bool rawioPermitted() {
+bool capabilityPermitted(cap_value_t capability) {
   const CapHandle caps(cap_get_proc());
   cap_flag_value_t value = CAP_CLEAR;
-  return caps && cap_get_flag(caps.get(), CAP_SYS_RAWIO, CAP_PERMITTED, &value) == 0 &&
+  return caps && cap_get_flag(caps.get(), capability, CAP_PERMITTED, &value) == 0 &&
          value == CAP_SET;
 }
 
-// Sets this thread's capabilities to CAP_SYS_RAWIO alone: permitted when `permitted`,
-// effective too when `effective`; nothing inheritable.
+// Whether CAP_SYS_NICE was given, which real-time priority for moves needs; kept, effective,
+// since it can change priorities and nothing else.
+bool &keepNice() {
+  static bool keep = false;
+  return keep;
+}
+
+// Sets this thread's capabilities to CAP_SYS_RAWIO alone, permitted when `permitted`,
+// effective too when `effective`, beside CAP_SYS_NICE if kept; nothing inheritable.
 bool setRawio(bool permitted, bool effective) {
   const CapHandle caps(cap_init());
   cap_value_t rawio = CAP_SYS_RAWIO;
+  cap_value_t nice = CAP_SYS_NICE;
   if (!caps || (permitted && cap_set_flag(caps.get(), CAP_PERMITTED, 1, &rawio, CAP_SET) != 0) ||
-      (effective && cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, &rawio, CAP_SET) != 0)) {
+      (effective && cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, &rawio, CAP_SET) != 0) ||
+      (keepNice() && (cap_set_flag(caps.get(), CAP_PERMITTED, 1, &nice, CAP_SET) != 0 ||
+                      cap_set_flag(caps.get(), CAP_EFFECTIVE, 1, &nice, CAP_SET) != 0))) {
     return false;
   }
   return cap_set_proc(caps.get()) == 0;
@@ -117,7 +128,8 @@ bool giveUpRoot(std::string &failure) {
 class DirectPortBackend final : public PortBackend {
 public:
   DirectPortBackend() {
-    const bool permitted = rawioPermitted();
+    const bool permitted = capabilityPermitted(CAP_SYS_RAWIO);
+    keepNice() = capabilityPermitted(CAP_SYS_NICE);
     if (giveUpRoot(failure_) && !setRawio(permitted, false)) {
       failure_ = std::string("direct port I/O: cannot give up capabilities: ") +
                  std::strerror(errno) + ".";

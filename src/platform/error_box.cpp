@@ -2,6 +2,7 @@
 // test; error boxes raised on a worker are kept for the waiting thread.
 #include "error_box.h"
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -31,6 +32,8 @@ ErrorBoxHandler &noticeHandler() {
 // Where error boxes raised on this thread are kept, if anywhere.
 thread_local std::vector<std::string> *deferredOnThisThread = nullptr;
 
+std::atomic<std::uint64_t> boxesShown{0};
+
 } // namespace
 
 void showErrorBox(std::string_view text) {
@@ -38,7 +41,12 @@ void showErrorBox(std::string_view text) {
     deferredOnThisThread->emplace_back(text);
     return;
   }
+  boxesShown.fetch_add(1, std::memory_order_relaxed);
   handler()(text);
+}
+
+std::uint64_t errorBoxesShown() {
+  return boxesShown.load(std::memory_order_relaxed);
 }
 
 void setErrorBoxHandler(ErrorBoxHandler replacement) {

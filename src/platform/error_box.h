@@ -1,6 +1,7 @@
 // error_box.h - the one road by which the driver tells the operator of a failure.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,10 @@ using ErrorBoxHandler = std::function<void(std::string_view text)>;
 
 // Shows the error box with `text`; returns once the operator has seen it.
 void showErrorBox(std::string_view text);
+
+// How many error boxes have been shown so far (boxes kept for another thread count once shown):
+// a caller that goes on after a failure, as the window does, can still tell that one happened.
+std::uint64_t errorBoxesShown();
 
 // Replaces the box: the window installs its modal box, tests capture the texts.
 // An empty handler restores the default, which writes "F E H L E R: " and the text to stderr.
@@ -32,7 +37,7 @@ private:
 };
 
 // A one-line notice to the operator that is not an error (priority, throttling). The default
-// writes "kdx620: " and the text to stderr; the window shows it in its status line.
+// writes "kdx620: " and the text to stderr; the window's status line shows the same state.
 void notifyOperator(std::string_view text);
 void setNoticeHandler(ErrorBoxHandler handler);
 

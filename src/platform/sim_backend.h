@@ -4,6 +4,7 @@
 #include "port_io.h"
 #include "sim_board.h"
 
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -14,8 +15,11 @@ public:
   explicit SimPortBackend(std::shared_ptr<SimBoard> board) : board_(std::move(board)) {}
 
   std::string_view name() const override { return "sim"; }
-  bool start(std::string &) override { return true; }
-  void stop() override {}
+  // With a log file in the board's configuration: empties it and starts the board's log,
+  // or says why the file cannot be written.
+  bool start(std::string &reason) override;
+  // Writes the log of the events since start() to the file.
+  void stop() override;
   bool read(std::uint16_t address, std::uint8_t &value) override {
     return board_->read(address, value);
   }
@@ -25,6 +29,7 @@ public:
 
 private:
   std::shared_ptr<SimBoard> board_;
+  std::ofstream logFile_;
 };
 
 // A sim backend configured from KDX620_SIM, or nullptr with `error` set when that is malformed.

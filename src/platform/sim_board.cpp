@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 namespace platform {
@@ -73,6 +75,18 @@ bool parseInteger(const std::string &text, long long &value, int base) {
   return true;
 }
 
+constexpr const char *kAxisNames[kAxes] = {"x", "y", "z"};
+
+// printf into a string, for the log's short lines.
+[[gnu::format(printf, 1, 2)]] std::string formatted(const char *format, ...) {
+  char line[128];
+  va_list values;
+  va_start(values, format);
+  std::vsnprintf(line, sizeof line, format, values);
+  va_end(values);
+  return line;
+}
+
 std::string badValue(const std::string &key, const std::string &value, std::string_view expected) {
   return "KDX620_SIM: bad value \"" + value + "\" for " + key + " (expected " +
          std::string(expected) + ")";
@@ -112,9 +126,14 @@ std::string applySetting(SimConfig &config, const std::string &key, const std::s
       return badValue(key, value, "phase or clockdir");
     }
     config.drive = value == "phase" ? SimDrive::phase : SimDrive::clockdir;
+  } else if (key == "log") {
+    if (value.empty()) {
+      return badValue(key, value, "a file name");
+    }
+    config.logFile = value;
   } else {
     return "KDX620_SIM: unknown key \"" + key +
-           "\" (known: base, switch.x, switch.y, switch.z, wiring, polarity, e1, drive)";
+           "\" (known: base, switch.x, switch.y, switch.z, wiring, polarity, e1, drive, log)";
   }
   return {};
 }
@@ -379,6 +398,38 @@ std::vector<SimEvent> SimBoard::log() const {
     events.push_back(ring_[number % ring_.size()]);
   }
   return events;
+}
+
+std::string simLogText(const SimBoard &board) {
+  const std::vector<SimEvent> events = board.log();
+  std::string text = formatted("# simulated board at 0x%04x: ", board.config().base);
+  if (board.loggedEvents() > events.size()) {
+    text += formatted("the last %zu of %llu events", events.size(),
+                      static_cast<unsigned long long>(board.loggedEvents()));
+  } else {
+    text += formatted("%zu event%s", events.size(), events.size() == 1 ? "" : "s");
+  }
+  text += ", times in microseconds\n";
+  std::int64_t ticksPerSecond = 0;
+  const double ticksPerMicrosecond = queryCounterFrequency(ticksPerSecond) && ticksPerSecond > 0
+                                         ? static_cast<double>(ticksPerSecond) / 1e6
+                                         : 1.0;
+  for (const SimEvent &event : events) {
+    const double microseconds =
+        static_cast<double>(event.ticks - events.front().ticks) / ticksPerMicrosecond;
+    text += event.kind == SimEvent::Kind::latch
+                ? formatted("%.1f latch %s %02x\n", microseconds, kAxisNames[event.axis],
+                            static_cast<unsigned>(event.value))
+                : formatted("%.1f clock %s %s\n", microseconds, kAxisNames[event.axis],
+                            event.value != 0 ? "forward" : "backward");
+  }
+  text += formatted("# end: x=%lld y=%lld z=%lld lost=%u, latches %02x %02x %02x, pin 14 %s\n",
+                    static_cast<long long>(board.position(0)),
+                    static_cast<long long>(board.position(1)),
+                    static_cast<long long>(board.position(2)), board.lostSteps(),
+                    static_cast<unsigned>(board.latch(0)), static_cast<unsigned>(board.latch(1)),
+                    static_cast<unsigned>(board.latch(2)), board.pinHigh(14) ? "high" : "low");
+  return text;
 }
 
 } // namespace platform

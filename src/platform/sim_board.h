@@ -33,10 +33,11 @@ struct SimConfig {
   SimPolarity polarity = SimPolarity::high;
   bool e1 = true;
   SimDrive drive = SimDrive::phase;
+  std::string logFile; // where the sim backend writes the board's log; empty: no log
 };
 
 // Parses "key=value,key=value" (keys base, switch.x, switch.y, switch.z, wiring, polarity,
-// e1, drive); unknown keys and bad values give an error text naming them.
+// e1, drive, log); unknown keys and bad values give an error text naming them.
 std::variant<SimConfig, std::string> parseSimConfig(std::string_view text);
 
 // One stepper motor fed with six-bit phase patterns (winding 1 in bits 0-2, winding 2 in
@@ -86,6 +87,8 @@ public:
   void write(std::uint16_t address, std::uint8_t value);
 
   const SimConfig &config() const { return config_; }
+  // Rewires the motors to follow the latches or the clock/direction lines, from now on.
+  void setDrive(SimDrive drive) { config_.drive = drive; }
 
   // What the board did.
   std::uint8_t latch(int axis) const { return latches_[index(axis)]; }
@@ -153,5 +156,13 @@ private:
   std::uint64_t logged_ = 0;
   std::function<std::int64_t()> timeSource_;
 };
+
+// Events a board keeps for its log file: far more than an operator's session makes, and
+// 16 MiB of memory.
+inline constexpr std::size_t kSimLogFileEvents = std::size_t{1} << 20;
+
+// The board's log as text: a heading, a line per event with its time in microseconds since
+// the first ("12.5 latch x 2d", "40.0 clock y backward"), then the board's state.
+std::string simLogText(const SimBoard &board);
 
 } // namespace platform

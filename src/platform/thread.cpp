@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -42,10 +44,16 @@ void notifyOnce(const std::string &note) {
   }
 }
 
-// Locked once for the process; only pages as they are touched (MCL_ONFAULT), so that large
-// reserved mappings cost nothing.
+// Locked once for the process, pages as they are touched (MCL_ONFAULT, so large reserved
+// mappings cost nothing); only where no lock limit applies, since under a finite limit every
+// later allocation past it would fail.
 bool lockMemoryOnce() {
-  static const bool locked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+  static const bool locked = [] {
+    rlimit limit{};
+    const bool unlimited =
+        getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+    return (unlimited || geteuid() == 0) && mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+  }();
   return locked;
 }
 

@@ -57,14 +57,20 @@ bool IsRegularFile(const struct stat &info) {
   return S_ISREG(info.st_mode);
 }
 
-// Stamps `name` in the folder behind `folderFd` if it is a regular file we may open for reading
-// and writing. The look before the open keeps us from opening devices or pipes at all; the look
+// A file nobody may write is read-only, also for root, who could open it all the same.
+bool IsReadOnly(const struct stat &info) {
+  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Stamps `name` in the folder behind `folderFd` if it is a regular, writable file we may open
+// for reading and writing. The look before the open keeps us from opening devices or pipes at all; the look
 // after it checks what was really opened, in case the name was replaced in between. Symbolic
 // links are not followed. Linux files have no creation time that can be set, so access and
 // modification time carry the stamp.
 void StampRegularFile(int folderFd, const char *name, const timespec (&times)[2]) {
   struct stat info {};
-  if (fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !IsRegularFile(info)) {
+  if (fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !IsRegularFile(info) ||
+      IsReadOnly(info)) {
     return;
   }
   const int file = openat(folderFd, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -241,10 +241,26 @@ private slots:
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
     form->StartFreqEdit->setFocus();
-    const QWidget *expected[] = {
-        form->ArbeitsFreqEdit, form->RampenLaengeEdit,    form->xAchseEdit,
-        form->yAchseEdit,      form->zAchseEdit,          form->VektorfahrtFahrtButton,
-        form->E1CheckBox,      form->ReferenzfahrtButton, form->RefFreqEdit};
+    // Each radio group is one stop, at its selected item.
+    const QWidget *expected[] = {form->ArbeitsFreqEdit,
+                                 form->RampenLaengeEdit,
+                                 form->xAchseEdit,
+                                 form->yAchseEdit,
+                                 form->zAchseEdit,
+                                 form->VektorfahrtFahrtButton,
+                                 form->E1CheckBox,
+                                 form->ReferenzfahrtButton,
+                                 form->RefFreqEdit,
+                                 form->RefOffsetEdit,
+                                 form->xRefButton,
+                                 form->yRefButton,
+                                 form->zRefButton,
+                                 form->SchliessenButton,
+                                 Item(form->SchrittbetriebRadioGroup, 0),
+                                 Item(form->RuhestromRadioGroup, 1),
+                                 Item(form->SchnittstelleRadioGroup, 2),
+                                 Item(form->AusgangRadioGroup, 0),
+                                 form->LPTAdrEdit};
     for (const QWidget *next : expected) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);
@@ -359,6 +375,28 @@ private slots:
         form->LPTAdrEdit->geometry().translated(-form->SchnittstelleRadioGroup->pos());
     QVERIFY(!Item(form->SchnittstelleRadioGroup, 2)->geometry().intersects(address));
   }
+
+#ifdef KDX620_GOLDEN
+  // Built with the trace: the window's move writes what kdx620ctl's "move 3 0 0" writes.
+  void vektorfahrtTracesAsTheCommandLineTool() {
+    const auto previous = std::filesystem::current_path();
+    const auto folder = std::filesystem::temp_directory_path() / "kdx620-window-trace";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    open();
+    form->xAchseEdit->setText(QStringLiteral("3"));
+    click(form->VektorfahrtFahrtButton);
+    form->close();
+    std::ifstream written("ausgabe.txt");
+    std::ifstream expected(KDX620_GOLDEN "/move_3_0_0.trace");
+    const std::string trace{std::istreambuf_iterator<char>(written), {}};
+    const std::string golden{std::istreambuf_iterator<char>(expected), {}};
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(folder);
+    QCOMPARE(QString::fromStdString(trace), QString::fromStdString(golden));
+  }
+#endif
 
   void activationCentresTheWindow() {
     QCOMPARE(CentredOrigin({800, 600}, {478, 603}), QPoint(161, -1));

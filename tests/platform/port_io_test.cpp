@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -45,6 +48,32 @@ TEST_F(BackendChoice, SimBackendTakesItsBoardFromKdx620Sim) {
   ASSERT_NE(platform::activeSimBoard(), nullptr);
   EXPECT_EQ(platform::activeSimBoard()->config().base, 0x378);
   EXPECT_FALSE(platform::activeSimBoard()->e1());
+}
+
+// The board's log file is emptied at start-up, holds the session once port access ends, and a
+// file that cannot be written stops the start-up with its name.
+TEST_F(BackendChoice, SimBackendWritesTheBoardsLogFileWhenPortAccessEnds) {
+  const std::string file = ::testing::TempDir() + "kdx620-board.log";
+  std::ofstream(file) << "an earlier session\n";
+  setenv("KDX620_SIM", ("base=0x378,log=" + file).c_str(), 1);
+  ASSERT_FALSE(platform::selectPortBackend("sim").has_value());
+  ASSERT_TRUE(platform::portInitialize());
+  EXPECT_EQ(std::filesystem::file_size(file), 0U);
+  platform::portWrite(0x378, 0x40 | 0x2D);
+  platform::portWrite(0x37A, 0x01); // strobe: y takes 2d
+  platform::portShutdown();
+  std::ifstream written(file);
+  const std::string text{std::istreambuf_iterator<char>(written), {}};
+  EXPECT_NE(text.find("# simulated board at 0x0378: 1 event,"), std::string::npos) << text;
+  EXPECT_NE(text.find(" latch y 2d\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("# end: x=0 y=0 z=0 lost=0, latches 00 2d 00"), std::string::npos) << text;
+
+  setenv("KDX620_SIM", "log=/nonexistent-folder/board.log", 1);
+  ASSERT_FALSE(platform::selectPortBackend("sim").has_value());
+  EXPECT_FALSE(platform::portInitialize());
+  EXPECT_NE(platform::portStartFailure().find("\"/nonexistent-folder/board.log\""),
+            std::string::npos)
+      << platform::portStartFailure();
 }
 
 TEST_F(BackendChoice, MalformedKdx620SimIsReportedAndSelectsNothing) {

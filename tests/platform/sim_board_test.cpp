@@ -2,6 +2,8 @@
 // back through the PC port's inversions.
 #include "platform/sim_board.h"
 
+#include "platform/counter.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -217,10 +219,36 @@ TEST(SimBoard, KeepsOnlyTheLatestEventsInItsLog) {
   EXPECT_EQ(board.loggedEvents(), 3U);
 }
 
+// The log's text: times from the first event kept, latches and clock edges in their words,
+// a heading that owns up to events no longer kept, and the board's state at the end.
+TEST(SimBoard, WritesItsLogAsLinesWithMicrosecondsAndEndsWithItsState) {
+  platform::FakeCounter counter{2'000'000}; // two ticks a microsecond
+  platform::installCounter(&counter);
+  SimBoard board;
+  std::int64_t now = 1000;
+  board.setTimeSource([&now] { return now += 5; });
+  board.enableLog(3);
+  latch(board, 0, kHalfStep[0]);
+  latch(board, 2, kHalfStep[1]);
+  board.setDrive(platform::SimDrive::clockdir);
+  board.write(kBase, 0x00);
+  board.write(kBase, 0x02);     // x's clock rises, its direction line low
+  board.write(kBase, 0x0C);     // y's clock rises, its direction line high
+  board.write(kBase + 2, 0x02); // pin 14 low
+  const std::string text = platform::simLogText(board);
+  platform::installCounter(nullptr);
+  EXPECT_EQ(text, "# simulated board at 0xdf88: the last 3 of 4 events, times in microseconds\n"
+                  "0.0 latch z 2d\n"
+                  "2.5 clock x backward\n"
+                  "5.0 clock y forward\n"
+                  "# end: x=-1 y=1 z=0 lost=0, latches 27 00 2d, pin 14 low\n");
+}
+
 TEST(SimConfigParsing, ReadsEveryKey) {
   const auto parsed = platform::parseSimConfig(
       "base=0x378, "
-      "switch.x=-5,switch.y=7,switch.z=0,wiring=three,polarity=low,e1=0,drive=clockdir");
+      "switch.x=-5,switch.y=7,switch.z=0,wiring=three,polarity=low,e1=0,drive=clockdir,"
+      "log=/tmp/board.log");
   ASSERT_TRUE(std::holds_alternative<SimConfig>(parsed)) << std::get<std::string>(parsed);
   const auto &config = std::get<SimConfig>(parsed);
   EXPECT_EQ(config.base, 0x378);
@@ -229,6 +257,7 @@ TEST(SimConfigParsing, ReadsEveryKey) {
   EXPECT_EQ(config.polarity, platform::SimPolarity::low);
   EXPECT_FALSE(config.e1);
   EXPECT_EQ(config.drive, platform::SimDrive::clockdir);
+  EXPECT_EQ(config.logFile, "/tmp/board.log");
 }
 
 TEST(SimConfigParsing, DefaultsWhenEmpty) {
@@ -257,6 +286,7 @@ TEST(SimConfigParsing, NamesTheOffendingKeyOrValue) {
       {"e1=2", "e1"},
       {"drive=fast", "drive"},
       {"wiring", "\"wiring\""},
+      {"log=", "log"},
   };
   for (const auto &c : cases) {
     const auto parsed = platform::parseSimConfig(c.text);

@@ -1,10 +1,10 @@
 // parport_fuse.cpp - a FUSE file system of parallel-port device files, each backed by a
 // simulated board. QEMU's "-chardev parallel" forwards the guest's port accesses as ppdev
 // ioctls on such a file, so the guest's real kernel drivers drive the simulated motors and
-// read the simulated switches. At unmount each board's summary is written beside the others.
+// read the simulated switches. At unmount each board's log (as KDX620_SIM=log= writes it) and
+// its final state (as kdx620ctl's "sim:" line) are written beside the others, for the QEMU rig
+// to compare with kdx620ctl's run on the simulated board.
 #define FUSE_USE_VERSION 35
-
-#include "board_summary.h"
 
 #include "platform/port_address.h"
 #include "platform/sim_board.h"
@@ -127,10 +127,21 @@ int control(const char *path, unsigned int command, void *, fuse_file_info *, un
   return result;
 }
 
+// The board's position and lost steps in the words of kdx620ctl on the simulated board.
+std::string simLine(const platform::SimBoard &board) {
+  char line[128];
+  std::snprintf(line, sizeof line, "sim: x=%lld y=%lld z=%lld lost=%u\n",
+                static_cast<long long>(board.position(0)),
+                static_cast<long long>(board.position(1)),
+                static_cast<long long>(board.position(2)), board.lostSteps());
+  return line;
+}
+
 void writeSummaries(void *) {
   for (const auto &[name, device] : server().devices) {
-    std::ofstream(server().summaries / (name.substr(1) + ".summary"))
-        << kdx620::rig::boardSummary(*device.board);
+    const auto file = server().summaries / name.substr(1);
+    std::ofstream(file.string() + ".log") << platform::simLogText(*device.board);
+    std::ofstream(file.string() + ".summary") << simLine(*device.board);
   }
   server().log.flush();
 }
@@ -145,7 +156,8 @@ int main(int argc, char **argv) {
   app.add_option("--board", boards,
                  "NAME=KDX620_SIM settings (base= among them): one device file NAME per board")
       ->required();
-  app.add_option("--summaries", summaries, "folder for NAME.summary and the ioctl log")->required();
+  app.add_option("--summaries", summaries, "folder for NAME.log, NAME.summary and the ioctl log")
+      ->required();
   app.add_option("mountpoint", mountPoint, "where to mount")->required();
   CLI11_PARSE(app, argc, argv);
 
@@ -162,7 +174,7 @@ int main(int argc, char **argv) {
     }
     Device device{std::make_unique<platform::SimBoard>(std::get<platform::SimConfig>(config)), 0};
     device.base = device.board->config().base;
-    device.board->enableLog(kdx620::rig::kLogCapacity);
+    device.board->enableLog(platform::kSimLogFileEvents);
     state.devices.emplace("/" + boardSetting.substr(0, equals), std::move(device));
   }
 
