@@ -21,12 +21,13 @@ std::string AsText(const platform::SimConfig &config) {
          ",wiring=" + (config.wiring == platform::SimWiring::single ? "single" : "three") +
          ",polarity=" + (config.polarity == platform::SimPolarity::high ? "high" : "low") +
          ",e1=" + (config.e1 ? "1" : "0") +
-         ",drive=" + (config.drive == platform::SimDrive::phase ? "phase" : "clockdir");
+         ",drive=" + (config.drive == platform::SimDrive::phase ? "phase" : "clockdir") +
+         (config.logFile.empty() ? "" : ",log=" + config.logFile);
 }
 
 bool Same(const platform::SimConfig &a, const platform::SimConfig &b) {
   return a.base == b.base && a.switchPosition == b.switchPosition && a.wiring == b.wiring &&
-         a.polarity == b.polarity && a.e1 == b.e1 && a.drive == b.drive;
+         a.polarity == b.polarity && a.e1 == b.e1 && a.drive == b.drive && a.logFile == b.logFile;
 }
 
 } // namespace
