@@ -140,6 +140,7 @@ bool StopConditionHolds(bool inputActive) {
 // `leadSteps` lead steps: the accumulator gained count * (leadSteps + 1) and lost N per step.
 std::int64_t FollowerSteps(const AxisMotion &motion, std::uint64_t akku, std::uint32_t leadSteps,
                            std::uint64_t lapOfN) {
+  // NOLINTNEXTLINE(clang-analyzer-core.DivideZero): N is above 0, moves of 0 end before stepping
   const auto steps = (motion.count * (static_cast<std::uint64_t>(leadSteps) + 1) - akku) / lapOfN;
   return motion.forward ? static_cast<std::int64_t>(steps) : -static_cast<std::int64_t>(steps);
 }

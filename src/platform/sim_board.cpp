@@ -195,7 +195,7 @@ void SimMotor::apply(std::uint8_t pattern) {
 }
 
 SimBoard::SimBoard(SimConfig config)
-    : config_(config), timeSource_([] { return counter().peek(); }) {
+    : config_(std::move(config)), timeSource_([] { return counter().peek(); }) {
   for (int axis = 0; axis < kAxes; ++axis) {
     setSwitchPosition(axis, config_.switchPosition[index(axis)]);
   }
