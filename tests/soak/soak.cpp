@@ -839,7 +839,7 @@ private:
 } // namespace
 
 bool RuleCheckingBackend::read(std::uint16_t address, std::uint8_t &value) {
-  settleSuspect(address == control_);
+  judgePendingWrite(address == control_);
   const bool succeeded = board_->read(address, value);
   ++reads_;
   failedReads_ += succeeded ? 0U : 1U;
@@ -849,21 +849,21 @@ bool RuleCheckingBackend::read(std::uint16_t address, std::uint8_t &value) {
 }
 
 void RuleCheckingBackend::write(std::uint16_t address, std::uint8_t value) {
-  settleSuspect(false);
+  judgePendingWrite(false);
   const bool afterReadOfIt = last_.read && last_.address == address;
   if (address == control_) {
     controlWritesWithoutRead_ += afterReadOfIt && last_.succeeded ? 0U : 1U;
   } else {
-    suspect_ = afterReadOfIt && !last_.succeeded;
+    pendingWrite_ = afterReadOfIt && !last_.succeeded;
   }
   dataWrites_ += address == data_ ? 1U : 0U;
   last_ = {false, address, true};
   board_->write(address, value);
 }
 
-void RuleCheckingBackend::settleSuspect(bool strobeFollows) {
-  writesAfterFailedReads_ += suspect_ && !strobeFollows ? 1U : 0U;
-  suspect_ = false;
+void RuleCheckingBackend::judgePendingWrite(bool strobeFollows) {
+  writesAfterFailedReads_ += pendingWrite_ && !strobeFollows ? 1U : 0U;
+  pendingWrite_ = false;
 }
 
 std::vector<bool> FailurePattern(double rate, std::uint64_t seed) {

@@ -78,13 +78,13 @@ public:
   std::uint64_t failedControlReads() const { return failedControlReads_; }
   std::uint64_t dataWrites() const { return dataWrites_; }
   std::uint64_t writesAfterFailedReads() const {
-    return writesAfterFailedReads_ + (suspect_ ? 1U : 0U);
+    return writesAfterFailedReads_ + (pendingWrite_ ? 1U : 0U);
   }
   std::uint64_t controlWritesWithoutRead() const { return controlWritesWithoutRead_; }
 
 private:
   // Decides about a data write that followed a failed read of the data register.
-  void settleSuspect(bool strobeFollows);
+  void judgePendingWrite(bool strobeFollows);
 
   struct Access {
     bool read = false;
@@ -96,7 +96,7 @@ private:
   std::uint16_t data_;
   std::uint16_t control_;
   Access last_;
-  bool suspect_ = false;
+  bool pendingWrite_ = false;
   std::uint64_t reads_ = 0;
   std::uint64_t failedReads_ = 0;
   std::uint64_t failedControlReads_ = 0;
