@@ -32,57 +32,57 @@ bool ParseDecimal(const std::string &text, std::int64_t &value) {
 
 // A decimal integer in [min, max]; CLI11's own conversion would also read 010 as octal.
 CLI::Validator DecimalIn(std::int64_t min, std::int64_t max) {
-  return CLI::Validator(
-      [min, max](std::string &text) -> std::string {
-        std::int64_t value = 0;
-        if (!ParseDecimal(text, value)) {
-          return "\"" + text + "\" is not a decimal integer";
-        }
-        if (value < min || value > max) {
-          return text + " is out of range " + std::to_string(min) + " to " + std::to_string(max);
-        }
-        return {};
-      },
-      "in " + std::to_string(min) + ".." + std::to_string(max));
+  return {[min, max](std::string &text) -> std::string {
+            std::int64_t value = 0;
+            if (!ParseDecimal(text, value)) {
+              return "\"" + text + "\" is not a decimal integer";
+            }
+            if (value < min || value > max) {
+              return text + " is out of range " + std::to_string(min) + " to " +
+                     std::to_string(max);
+            }
+            return {};
+          },
+          "in " + std::to_string(min) + ".." + std::to_string(max)};
 }
 
 // lpt1, lpt2, or a hexadecimal address up to 0xffff.
 CLI::Validator PortChoice() {
-  return CLI::Validator(
-      [](std::string &text) -> std::string {
-        std::string lower = text;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (lower == "lpt1" || lower == "lpt2") {
-          return {};
-        }
-        std::string_view digits = lower;
-        if (digits.substr(0, 2) == "0x") {
-          digits.remove_prefix(2);
-        }
-        unsigned value = 0;
-        const auto [rest, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
-        if (digits.empty() || error != std::errc() || rest != digits.data() + digits.size() ||
-            value > 0xFFFF) {
-          return "\"" + text + "\" is neither lpt1, lpt2 nor a hexadecimal address up to 0xffff";
-        }
-        return {};
-      },
-      "lpt1|lpt2|ADDRESS");
+  return {[](std::string &text) -> std::string {
+            std::string lower = text;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (lower == "lpt1" || lower == "lpt2") {
+              return {};
+            }
+            std::string_view digits = lower;
+            if (digits.substr(0, 2) == "0x") {
+              digits.remove_prefix(2);
+            }
+            unsigned value = 0;
+            const auto [rest, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+            if (digits.empty() || error != std::errc() || rest != digits.data() + digits.size() ||
+                value > 0xFFFF) {
+              return "\"" + text +
+                     "\" is neither lpt1, lpt2 nor a hexadecimal address up to 0xffff";
+            }
+            return {};
+          },
+          "lpt1|lpt2|ADDRESS"};
 }
 
 CLI::Validator PlotFile() {
-  return CLI::Validator(
-      [](std::string &text) -> std::string {
-        const auto endsWith = [&text](std::string_view ending) {
-          return text.size() > ending.size() &&
-                 text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-        };
-        return endsWith(".png") || endsWith(".svg") ? ""
-                                                    : "\"" + text + "\" must end in .png or .svg";
-      },
-      "FILE.png|FILE.svg");
+  return {[](std::string &text) -> std::string {
+            const auto endsWith = [&text](std::string_view ending) {
+              return text.size() > ending.size() &&
+                     text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+            };
+            return endsWith(".png") || endsWith(".svg")
+                       ? ""
+                       : "\"" + text + "\" must end in .png or .svg";
+          },
+          "FILE.png|FILE.svg"};
 }
 
 // Numbers arrive as text, checked by their validator, and are converted once parsing is over.
