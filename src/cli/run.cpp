@@ -92,12 +92,10 @@ void PrintSimLine() {
 // At least `limit` seconds, or all of the planned move if shorter.
 double PlannedSecondsUpTo(const lpt::VektorPlan &plan, double limit) {
   double seconds = 0;
-  double aktFreq = plan.startFreq;
-  for (std::uint32_t SAkku = plan.leadCount; SAkku > 0 && seconds < limit;) {
+  lpt::ForEachPlannedStep(plan, [&](double aktFreq) {
     seconds += 1.0 / aktFreq;
-    --SAkku;
-    aktFreq = lpt::NextStepFrequency(plan, SAkku, aktFreq);
-  }
+    return seconds < limit;
+  });
   return seconds;
 }
 
@@ -271,8 +269,6 @@ int RunProfile(const ProfileArgs &profile) {
   return kExitFailure;
 #endif
 }
-
-int RunScript(const GlobalOptions &global, const ScriptArgs &script);
 
 // One command on a started board; profile and latency need none.
 int RunBody(const GlobalOptions &global, const CommandArgs &command) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <type_traits>
 
 namespace lpt {
 
@@ -101,11 +102,18 @@ double NextStepFrequency(const VektorPlan &plan, std::uint32_t SAkku, double akt
 // Counter ticks of one step at `aktFreq`.
 std::int32_t StepPeriod(double aktFreq);
 
-// Calls visit(aktFreq) for every lead step the plan makes when nothing stops it, in order.
+// Calls visit(aktFreq) for every lead step the plan makes when nothing stops it, in order; a
+// visitor that returns bool ends the walk by returning false.
 template <typename Visit> void ForEachPlannedStep(const VektorPlan &plan, Visit visit) {
   double aktFreq = plan.startFreq;
   for (std::uint32_t SAkku = plan.leadCount; SAkku > 0;) {
-    visit(aktFreq);
+    if constexpr (std::is_same_v<decltype(visit(aktFreq)), bool>) {
+      if (!visit(aktFreq)) {
+        return;
+      }
+    } else {
+      visit(aktFreq);
+    }
     --SAkku;
     aktFreq = NextStepFrequency(plan, SAkku, aktFreq);
   }
